@@ -1,0 +1,34 @@
+#include "app/EventPump.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+// Upper bound on how long a pass with nothing to do blocks.
+constexpr int IdleWakeMs = 4;
+} // namespace
+
+void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void WaitPass() {
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    if (!dispatcher) {
+        QThread::msleep(IdleWakeMs);
+        return;
+    }
+    if (dispatcher->processEvents(QEventLoop::AllEvents))
+        return;
+    // Nothing was pending: sleep in the dispatcher so that a new event (a received
+    // character, a click) wakes us at once, and the timer bounds the wait.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(IdleWakeMs);
+    dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void SleepMs(int milliseconds) {
+    if (milliseconds > 0)
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+}

@@ -1,0 +1,106 @@
+#include "app/FileUtils.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr QChar Separator = QLatin1Char('/');
+} // namespace
+
+QString AddBackslash(const QString& path) {
+    if (path.isEmpty() || path.endsWith(Separator))
+        return path;
+    return path + Separator;
+}
+
+QString LeftText(const QString& text, int count) { return text.left(std::max(count, 0)); }
+
+bool SplitText(QChar separator, const QString& text, QStringList& list) {
+    list.clear();
+    if (text.isEmpty())
+        return false;
+    qsizetype start = 0;
+    for (;;) {
+        const qsizetype at = text.indexOf(separator, start);
+        if (at < 0)
+            break;
+        list.append(text.mid(start, at - start));
+        start = at + 1;
+    }
+    // The text counts as ending in a separator, so a tail without one is a piece too.
+    if (start < text.size())
+        list.append(text.mid(start));
+    return true;
+}
+
+void DeleteFolder(const QString& path) {
+    const QFileInfo folder(path);
+    if (path.isEmpty() || !folder.isDir() || folder.isSymLink())
+        return;
+    const QDir dir(path);
+    const auto entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                           QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        // Only the top level is emptied; a sub-folder keeps the folder alive.
+        if (entry.isDir() && !entry.isSymLink())
+            continue;
+        ::unlink(QFile::encodeName(entry.absoluteFilePath()).constData());
+    }
+    ::rmdir(QFile::encodeName(path).constData());
+}
+
+int32_t FileSizeOf(const QString& path) {
+    if (path.isEmpty())
+        return -1;
+    struct stat st {};
+    if (::stat(QFile::encodeName(QFileInfo(path).absoluteFilePath()).constData(), &st) != 0)
+        return -1;
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(st.st_size)));
+}
+
+namespace {
+void AppendMatches(const QString& folder, const QString& mask, QStringList& list, bool fullPath) {
+    const QDir dir(folder);
+    // Masks match regardless of case, as firmware packages often carry upper-case names.
+    const auto entries =
+        dir.entryInfoList(QStringList{mask}, QDir::AllEntries | QDir::Hidden | QDir::System |
+                                                 QDir::NoDotAndDotDot,
+                          QDir::Name | QDir::IgnoreCase);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir())
+            continue;
+        list.append(fullPath ? AddBackslash(folder) + entry.fileName() : entry.fileName());
+    }
+}
+} // namespace
+
+int FindFiles(const QString& folder, const QString& mask, QStringList& list, bool recurse) {
+    QStringList subFolders;
+    if (recurse)
+        ListSubFolders(folder, subFolders);
+    AppendMatches(folder, mask, list, recurse);
+    for (const QString& sub : subFolders)
+        AppendMatches(sub, mask, list, true);
+    return static_cast<int>(list.size());
+}
+
+void ListSubFolders(const QString& folder, QStringList& list) {
+    const QDir dir(folder);
+    // Links to folders are not followed, so a loop in the tree cannot recurse forever.
+    const auto entries =
+        dir.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                          QDir::Name | QDir::IgnoreCase);
+    QStringList found;
+    for (const QFileInfo& entry : entries) {
+        const QString sub = AddBackslash(folder) + entry.fileName();
+        list.append(sub);
+        found.append(sub);
+    }
+    for (const QString& sub : found)
+        ListSubFolders(sub, list);
+}
+
+QString SystemTempPath() { return AddBackslash(QDir::tempPath()); }

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+// Small file and text helpers shared by the updater.
+
+// Appends the path separator unless the text is empty or already ends with one.
+QString AddBackslash(const QString& path);
+
+// The first count characters of text (all of it when shorter).
+QString LeftText(const QString& text, int count);
+
+// Cuts text at every separator into list; false (and an empty list) for an empty text.
+// A text ending in the separator gives no empty last piece.
+bool SplitText(QChar separator, const QString& text, QStringList& list);
+
+// Deletes the files at the top level of a folder, then removes the folder if it is empty.
+// Sub-folders and files that cannot be deleted stay, and so does the folder.
+void DeleteFolder(const QString& path);
+
+// Size of the entry as a signed 32-bit number (low 32 bits), or -1 when there is none.
+int32_t FileSizeOf(const QString& path);
+
+// Appends the files (never directories) of folder that match mask to list; with recurse
+// set, full paths from folder and its whole subtree. Returns the list's count.
+int FindFiles(const QString& folder, const QString& mask, QStringList& list, bool recurse);
+
+// Appends the sub-folders of folder, then each one's subtree in the order found.
+void ListSubFolders(const QString& folder, QStringList& list);
+
+// The platform's temporary-files directory, ending in the separator.
+QString SystemTempPath();

@@ -1,0 +1,15 @@
+#include "support/RecordingPresenter.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+// Every test program runs with a QApplication (headless unless a display is asked for)
+// and with message boxes recorded, so no test can block on a modal dialog.
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    MessagePresenter::Install(&TestPresenter());
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
