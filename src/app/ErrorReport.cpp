@@ -18,4 +18,6 @@ void ReportError(const QString& message) {
     }
 }
 
-void ReportError(const std::exception& error) { ReportError(QString::fromUtf8(error.what())); }
+void ReportError(const std::exception& error) {
+    ReportError(QString::fromUtf8(error.what()));
+}

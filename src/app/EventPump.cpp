@@ -10,7 +10,9 @@ namespace {
 constexpr int IdleWakeMs = 4;
 } // namespace
 
-void ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void ProcessMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void WaitPass() {
     auto* dispatcher = QAbstractEventDispatcher::instance();

@@ -16,7 +16,9 @@ QString AddBackslash(const QString& path) {
     return path + Separator;
 }
 
-QString LeftText(const QString& text, int count) { return text.left(std::max(count, 0)); }
+QString LeftText(const QString& text, int count) {
+    return text.left(std::max(count, 0));
+}
 
 bool SplitText(QChar separator, const QString& text, QStringList& list) {
     list.clear();
@@ -41,8 +43,8 @@ void DeleteFolder(const QString& path) {
     if (path.isEmpty() || !folder.isDir() || folder.isSymLink())
         return;
     const QDir dir(path);
-    const auto entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                           QDir::NoDotAndDotDot);
+    const auto entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         // Only the top level is emptied; a sub-folder keeps the folder alive.
         if (entry.isDir() && !entry.isSymLink())
@@ -65,10 +67,9 @@ namespace {
 void AppendMatches(const QString& folder, const QString& mask, QStringList& list, bool fullPath) {
     const QDir dir(folder);
     // Masks match regardless of case, as firmware packages often carry upper-case names.
-    const auto entries =
-        dir.entryInfoList(QStringList{mask}, QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                 QDir::NoDotAndDotDot,
-                          QDir::Name | QDir::IgnoreCase);
+    const auto entries = dir.entryInfoList(
+        QStringList{mask}, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDir::Name | QDir::IgnoreCase);
     for (const QFileInfo& entry : entries) {
         if (entry.isDir())
             continue;
@@ -103,4 +104,6 @@ void ListSubFolders(const QString& folder, QStringList& list) {
         ListSubFolders(sub, list);
 }
 
-QString SystemTempPath() { return AddBackslash(QDir::tempPath()); }
+QString SystemTempPath() {
+    return AddBackslash(QDir::tempPath());
+}

@@ -12,7 +12,9 @@ MessagePresenter& MessagePresenter::Current() {
     return installed ? *installed : dialogs;
 }
 
-void MessagePresenter::Install(MessagePresenter* presenter) { installed = presenter; }
+void MessagePresenter::Install(MessagePresenter* presenter) {
+    installed = presenter;
+}
 
 void DialogMessagePresenter::ShowMessage(const QString& title, const QString& text, Icon icon) {
     QMessageBox::Icon boxIcon = QMessageBox::Critical;

@@ -1,12 +1,11 @@
 #include "app/AppInfo.h"
-
-#include <QApplication>
-#include <QWidget>
+#include "app/QlmApplication.h"
+#include "updater/TFQLXUpdate.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(AppInfo::Title);
-    QWidget w;
-    w.show();
-    return QApplication::exec();
+    QlmApplication app(argc, argv);
+    QlmApplication::setApplicationName(AppInfo::Title);
+    TFQLXUpdate window;
+    window.show();
+    return QlmApplication::exec();
 }

@@ -9,7 +9,8 @@ TEST(ErrorReport, FullStopOnlyAfterCharactersSortingAfterThePoint) {
         const char* message;
         const char* shown;
     } cases[] = {
-        {"COM Port Error: Unable to open port on ttyUSB0", "COM Port Error: Unable to open port on ttyUSB0."},
+        {"COM Port Error: Unable to open port on ttyUSB0",
+         "COM Port Error: Unable to open port on ttyUSB0."},
         {"Already ends.", "Already ends."},
         {"Ends in a space ", "Ends in a space "},
         {"Ends in a digit 7", "Ends in a digit 7."},

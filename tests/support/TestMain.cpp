@@ -1,6 +1,8 @@
 #include "support/RecordingPresenter.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 // Every test program runs with a QApplication (headless unless a display is asked for)
@@ -8,6 +10,11 @@
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A temporary folder of this test program's own, so programs running side by side never
+    // share (and remove) each other's work directory.
+    QTemporaryDir privateTemp(QDir::tempPath() + QStringLiteral("/qlm-test-XXXXXX"));
+    if (privateTemp.isValid())
+        qputenv("TMPDIR", QFile::encodeName(privateTemp.path()));
     QApplication app(argc, argv);
     MessagePresenter::Install(&TestPresenter());
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,0 +1,337 @@
+#include "updater/TFQLXUpdate.h"
+
+#include "app/AppInfo.h"
+#include "app/ErrorReport.h"
+#include "app/EventPump.h"
+#include "app/FileUtils.h"
+#include "updater/Artwork.h"
+#include "updater/GradientPanel.h"
+#include "updater/MonitorLog.h"
+#include "updater/StatusPanels.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+const QString WorkFolderName = QStringLiteral("QLMUpdate");
+constexpr int SearchIntervalMs = 800;
+
+QFont UiFont(int pixelSize, bool bold = false) {
+    QFont font;
+    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QPoint at) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->move(at);
+    label->adjustSize();
+    return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(geometry);
+    return button;
+}
+
+QGroupBox* MakeGroup(QWidget* parent, const char* name, const QString& title, QRect geometry) {
+    auto* group = new QGroupBox(title, parent);
+    group->setObjectName(QString::fromLatin1(name));
+    group->setGeometry(geometry);
+    group->setStyleSheet(
+        QStringLiteral("QGroupBox { background: rgba(255,255,255,150); border: 1px solid #9fb0c8;"
+                       " border-radius: 7px; margin-top: 7px; }"
+                       "QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 3px;"
+                       " color: #24406b; }"));
+    return group;
+}
+
+// Images, the two picture labels and the status text never take part in the tab order.
+void NoFocus(std::initializer_list<QWidget*> widgets) {
+    for (QWidget* w : widgets)
+        w->setFocusPolicy(Qt::NoFocus);
+}
+} // namespace
+
+static void InitArtwork() {
+    Q_INIT_RESOURCE(resources);
+}
+
+TFQLXUpdate::TFQLXUpdate(QWidget* parent) : QWidget(parent) {
+    InitArtwork();
+    BuildLayout();
+    FormCreate();
+    qApp->installEventFilter(this);
+}
+
+TFQLXUpdate::~TFQLXUpdate() {
+    qApp->removeEventFilter(this);
+}
+
+void TFQLXUpdate::BuildLayout() {
+    setObjectName(QStringLiteral("FormQLXUpdate"));
+    setWindowTitle(QStringLiteral("QLM Firmware Updater"));
+    setFixedSize(632, 419);
+    setFont(UiFont(11));
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    setPalette(pal);
+    SetCaptionIcons(true);
+
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(0, 0, 632, 57);
+
+    imgSymbol = new QLabel(Panel1);
+    imgSymbol->setObjectName(QStringLiteral("imgSymbol"));
+    imgSymbol->setGeometry(20, 10, 32, 32);
+    imgSymbol->setPixmap(RenderArtwork(QStringLiteral(":/img/symbol.svg"), QSize(32, 32)));
+
+    Memo1 = new QPlainTextEdit(Panel1);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(66, 7, 396, 43);
+    Memo1->setReadOnly(true);
+    Memo1->setFrameShape(QFrame::NoFrame);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->document()->setDocumentMargin(0);
+    Memo1->setPlainText(
+        QStringLiteral("Use this firmware updater for updating your QLM device.\n"
+                       "NOTE: You only need to update your QLM device if it is based on an older\n"
+                       "firmware version.\n"));
+
+    lblPort = MakeLabel(Panel1, "lblPort", QStringLiteral("COMPort"), QPoint(478, 11));
+
+    ComComboBox = new QComboBox(Panel1);
+    ComComboBox->setObjectName(QStringLiteral("ComComboBox"));
+    ComComboBox->setGeometry(478, 25, 124, 21);
+
+    GradientPanel1 = new GradientPanel(QColor(0xF3, 0xF5, 0xF9), QColor(0xD5, 0xDC, 0xE7), this);
+    GradientPanel1->setObjectName(QStringLiteral("GradientPanel1"));
+    GradientPanel1->setGeometry(0, 57, 447, 343);
+
+    lblCaption = MakeLabel(GradientPanel1, "lblCaption", AppInfo::Title, QPoint(22, 3));
+    lblCaption->setFont(UiFont(27, true));
+    lblCaption->setStyleSheet(QStringLiteral("color: #FF8000;"));
+    lblCaption->setGeometry(22, 3, 406, 33);
+
+    grpWeb = MakeGroup(GradientPanel1, "grpWeb", QStringLiteral("Firmware webcheck (Vers.: n.a.)"),
+                       QRect(20, 39, 413, 71));
+    btnWebFirmware = MakeButton(grpWeb, "btnWebFirmware", QStringLiteral("Download web update"),
+                                QRect(18, 28, 377, 25));
+    btnWebFirmware->setIcon(
+        QIcon(RenderArtwork(QStringLiteral(":/img/download.svg"), QSize(16, 16))));
+
+    grpMonitor = MakeGroup(GradientPanel1, "grpMonitor", QStringLiteral("Monitor"),
+                           QRect(20, 118, 413, 210));
+    lblAbort = MakeLabel(grpMonitor, "lblAbort",
+                         QStringLiteral("DO NOT ABORT UPDATE PROCESS MANUALLY!"), QPoint(83, 14));
+    lblAbort->setFont(UiFont(11, true));
+    lblAbort->setStyleSheet(QStringLiteral("color: #c00000; background: transparent;"));
+    lblAbort->setGeometry(83, 14, 248, 13);
+    lblAbort->setAlignment(Qt::AlignCenter);
+    lblAbort->hide();
+
+    lstMonitor = new MonitorLog(grpMonitor);
+    lstMonitor->setObjectName(QStringLiteral("lstMonitor"));
+    lstMonitor->setGeometry(18, 32, 377, 121);
+
+    lblBlock = MakeLabel(grpMonitor, "lblBlock", QStringLiteral("Block: 0"), QPoint(18, 159));
+    lblBlock->setMinimumWidth(120);
+
+    prgUpload = new QProgressBar(grpMonitor);
+    prgUpload->setObjectName(QStringLiteral("prgUpload"));
+    prgUpload->setGeometry(18, 174, 377, 18);
+    prgUpload->setRange(0, 100);
+    prgUpload->setValue(0);
+    prgUpload->setTextVisible(false);
+
+    imgDev = new QLabel(this);
+    imgDev->setObjectName(QStringLiteral("imgDev"));
+    imgDev->setGeometry(456, 51, 164, 212);
+    imgDev->setPixmap(RenderArtwork(QStringLiteral(":/img/device.svg"), QSize(164, 212)));
+
+    lblTotalDev =
+        MakeLabel(this, "lblTotalDev", QStringLiteral("Total progress"), QPoint(503, 164));
+    lblProg = new QLabel(QStringLiteral("0 %"), this);
+    lblProg->setObjectName(QStringLiteral("lblProg"));
+    lblProg->setGeometry(505, 179, 67, 20);
+    lblProg->setAlignment(Qt::AlignCenter);
+    lblProg->setFont(UiFont(17, true));
+    Label1 = MakeLabel(this, "Label1", QStringLiteral("kelvaro"), QPoint(519, 218));
+    Label1->setStyleSheet(QStringLiteral("color: #FF8040;"));
+    Label1->resize(40, 13);
+    Label1->setAlignment(Qt::AlignCenter);
+
+    btnOS = MakeButton(this, "btnOS", QStringLiteral("Update Quillmoor"), QRect(478, 269, 124, 25));
+    btnOS->setEnabled(false);
+    btnExt = MakeButton(this, "btnExt", QStringLiteral("UpdateExt"), QRect(478, 300, 124, 25));
+    btnExt->hide();
+    btnClose = MakeButton(this, "btnClose", QStringLiteral("&Close"), QRect(478, 359, 124, 25));
+
+    StatusBar = new StatusPanels(this);
+    StatusBar->setGeometry(0, 400, 632, 19);
+
+    NoFocus({imgSymbol, lblPort, lblCaption, lblAbort, lblBlock, prgUpload, imgDev, lblTotalDev,
+             lblProg, Label1, StatusBar});
+    Memo1->setFocusPolicy(Qt::ClickFocus); // readable, but not a tab stop
+    setTabOrder(ComComboBox, btnWebFirmware);
+    setTabOrder(btnWebFirmware, lstMonitor);
+    setTabOrder(lstMonitor, btnOS);
+    setTabOrder(btnOS, btnClose);
+
+    tmSearch = new QTimer(this);
+    tmSearch->setObjectName(QStringLiteral("tmSearch"));
+    tmSearch->setInterval(SearchIntervalMs);
+
+    connect(btnClose, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnCloseClick(); }); });
+}
+
+void TFQLXUpdate::FormCreate() {
+    abortFlag_ = true;
+    portLock_ = false;
+    closeAllowed_ = true;
+    workDirectory_ = AddBackslash(SystemTempPath()) + WorkFolderName;
+    QDir().mkpath(workDirectory_); // failure is noticed later, when something is written there
+    // Formatted with the C locale so the version reads 1.01 under any locale, and the
+    // process-wide locale is never touched.
+    StatusBar->SetText(2, QStringLiteral("Version: ") +
+                              QLocale::c().toString(AppInfo::Version, 'f', 2));
+}
+
+void TFQLXUpdate::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        RunGuarded([this] { FormShow(); });
+}
+
+void TFQLXUpdate::FormShow() {
+    if (!tmSearch->isActive())
+        tmSearch->start();
+}
+
+void TFQLXUpdate::AppendLine(const QString& line) {
+    lstMonitor->AppendLine(line);
+}
+
+void TFQLXUpdate::ExtendLine(const QString& suffix) {
+    lstMonitor->ExtendLastLine(suffix);
+}
+
+bool TFQLXUpdate::ImagesPresent() const {
+    return false;
+}
+
+void TFQLXUpdate::SetCaptionIcons(bool present) {
+    const bool wasVisible = isVisible();
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (present)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (windowFlags() == flags)
+        return;
+    setWindowFlags(flags);
+    if (wasVisible)
+        show(); // changing the flags hides a shown window
+}
+
+void TFQLXUpdate::EnterBusyState() {
+    busy_ = true;
+    lblAbort->show();
+    closeAllowed_ = false;
+    abortFlag_ = false;
+    btnClose->setEnabled(false);
+    ComComboBox->setEnabled(false);
+    SetCaptionIcons(false);
+    btnOS->setEnabled(false);
+}
+
+void TFQLXUpdate::LeaveBusyState() {
+    lblProg->setText(QStringLiteral("0 %"));
+    lblAbort->hide();
+    closeAllowed_ = true;
+    abortFlag_ = true;
+    btnClose->setEnabled(true);
+    ComComboBox->setEnabled(true); // whatever the port lock: the lock only guards notices
+    SetCaptionIcons(true);
+    if (ImagesPresent())
+        btnOS->setEnabled(true);
+    busy_ = false;
+}
+
+void TFQLXUpdate::btnCloseClick() {
+    close();
+}
+
+bool TFQLXUpdate::FormCloseQuery() {
+    if (!closeAllowed_)
+        return false;
+    if (!abortFlag_) {
+        // The first allowed request during an update stops it instead of closing.
+        abortFlag_ = true;
+        return false;
+    }
+    return true;
+}
+
+void TFQLXUpdate::closeEvent(QCloseEvent* event) {
+    bool canClose = false;
+    RunGuarded([&] { canClose = FormCloseQuery(); });
+    if (!canClose) {
+        event->ignore();
+        return;
+    }
+    RunGuarded([this] { FormClose(); });
+    event->accept();
+}
+
+void TFQLXUpdate::FormClose() {
+    if (closed_)
+        return;
+    closed_ = true;
+    tmSearch->stop();
+    // A short text could be a bare root folder: never empty that.
+    if (workDirectory_.size() > 4)
+        DeleteFolder(workDirectory_);
+}
+
+bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        // Key preview: the window sees the key once, as its first receiver gets it.
+        QWidget* first = QApplication::focusWidget();
+        if (!first)
+            first = this;
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget == first && widget->window() == this) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            RunGuarded([&] { FormKeyDown(key->key(), key->modifiers()); });
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFQLXUpdate::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    const auto exact = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+    if (key != Qt::Key_X || (modifiers & ~Qt::KeypadModifier) != exact)
+        return;
+    QApplication::beep();
+    closeAllowed_ = true;
+    close();
+}

@@ -1,0 +1,215 @@
+#include "support/RecordingPresenter.h"
+#include "updater/TFQLXUpdate.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestPresenter().boxes.clear();
+        window = std::make_unique<TFQLXUpdate>();
+    }
+    void TearDown() override {
+        window->close();
+        window.reset();
+    }
+    template <typename T> T* Find(const char* name) {
+        auto* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QString Panel(int i) {
+        return Find<QLabel>(qPrintable(QStringLiteral("StatusPanel%1").arg(i)))->text();
+    }
+    QStringList Log() {
+        const QString text = Find<QPlainTextEdit>("lstMonitor")->toPlainText();
+        return text.isEmpty() ? QStringList{} : text.split('\n');
+    }
+    void PressKey(Qt::KeyboardModifiers modifiers) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window.get(),
+                        Qt::Key_X, modifiers);
+    }
+    std::unique_ptr<TFQLXUpdate> window;
+};
+const auto EmergencyKeys = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+} // namespace
+
+TEST_F(WindowTest, ShowsTheLayoutsCaptionsAndInitialStates) {
+    EXPECT_EQ(window->windowTitle(), "QLM Firmware Updater");
+    EXPECT_EQ(window->size(), QSize(632, 419));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowCloseButtonHint);
+
+    struct Text {
+        const char* name;
+        const char* text;
+    } labels[] = {{"lblPort", "COMPort"},
+                  {"lblCaption", "Quillmoor Firmware Updater"},
+                  {"lblBlock", "Block: 0"},
+                  {"lblTotalDev", "Total progress"},
+                  {"lblProg", "0 %"},
+                  {"Label1", "kelvaro"},
+                  {"lblAbort", "DO NOT ABORT UPDATE PROCESS MANUALLY!"}};
+    for (const auto& l : labels)
+        EXPECT_EQ(Find<QLabel>(l.name)->text(), l.text) << l.name;
+
+    EXPECT_EQ(Find<QGroupBox>("grpWeb")->title(), "Firmware webcheck (Vers.: n.a.)");
+    EXPECT_EQ(Find<QGroupBox>("grpMonitor")->title(), "Monitor");
+    EXPECT_EQ(Find<QPushButton>("btnWebFirmware")->text(), "Download web update");
+    EXPECT_TRUE(Find<QPushButton>("btnWebFirmware")->isEnabled());
+    EXPECT_EQ(Find<QPushButton>("btnOS")->text(), "Update Quillmoor");
+    EXPECT_FALSE(Find<QPushButton>("btnOS")->isEnabled());
+    EXPECT_EQ(Find<QPushButton>("btnClose")->text(), "&Close");
+    EXPECT_EQ(Find<QProgressBar>("prgUpload")->value(), 0);
+    EXPECT_EQ(Find<QPlainTextEdit>("Memo1")->toPlainText(),
+              "Use this firmware updater for updating your QLM device.\n"
+              "NOTE: You only need to update your QLM device if it is based on an older\n"
+              "firmware version.\n");
+    EXPECT_TRUE(Log().isEmpty());
+
+    window->show();
+    EXPECT_FALSE(Find<QLabel>("lblAbort")->isVisible());
+    EXPECT_FALSE(Find<QPushButton>("btnExt")->isVisible());
+    EXPECT_EQ(Find<QLabel>("imgDev")->geometry(), QRect(456, 51, 164, 212));
+    EXPECT_EQ(Find<QPushButton>("btnOS")->geometry(), QRect(478, 269, 124, 25));
+    EXPECT_EQ(Panel(0), "");
+    EXPECT_EQ(Panel(1), "");
+    EXPECT_EQ(Panel(2), "Version: 1.01");
+    EXPECT_EQ(Find<QLabel>("StatusPanel2")->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+}
+
+TEST_F(WindowTest, FocusOrderFollowsTheLayout) {
+    Find<QPushButton>("btnOS")->setEnabled(true); // disabled at start, but it has its place
+    QWidget* w = Find<QWidget>("ComComboBox");
+    QStringList order;
+    for (int i = 0; i < 5; ++i) {
+        order << w->objectName();
+        w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus || !(w->focusPolicy() & Qt::TabFocus) ||
+               !w->isEnabled() || w->isHidden() || w->window() != window.get())
+            w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(order,
+              (QStringList{"ComComboBox", "btnWebFirmware", "lstMonitor", "btnOS", "btnClose"}));
+}
+
+TEST(WindowLocale, VersionReadsWithAPointUnderACommaLocaleAndTheLocaleStays) {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    {
+        TFQLXUpdate window;
+        EXPECT_EQ(window.findChild<QLabel*>("StatusPanel2")->text(), "Version: 1.01");
+    }
+    EXPECT_EQ(QLocale().decimalPoint(), ",");
+    QLocale::setDefault(saved);
+}
+
+TEST_F(WindowTest, MonitorLogAppendsAndExtendsTheLastLine) {
+    window->AppendLine("-> AUTOSEARCH FOR QUILLMOOR DEVICE");
+    window->ExtendLine("  [OK]");
+    window->AppendLine(" ");
+    window->AppendLine("- NAK -");
+    EXPECT_EQ(Log(), (QStringList{"-> AUTOSEARCH FOR QUILLMOOR DEVICE  [OK]", " ", "- NAK -"}));
+}
+
+TEST_F(WindowTest, MonitorLogIsBoundedAndKeepsTheNewestLines) {
+    for (int i = 0; i < 20000; ++i)
+        window->AppendLine(QStringLiteral("- NAK - %1").arg(i));
+    const QStringList log = Log();
+    EXPECT_LE(log.size(), 5000);
+    EXPECT_EQ(log.back(), "- NAK - 19999");
+}
+
+TEST_F(WindowTest, BusyStateDisablesCloseSelectorUpdateAndCaptionIconsAndIdleRestoresThem) {
+    window->show();
+    window->EnterBusyState();
+    EXPECT_TRUE(Find<QLabel>("lblAbort")->isVisible());
+    EXPECT_FALSE(window->CloseAllowed());
+    EXPECT_FALSE(window->AbortFlag());
+    EXPECT_FALSE(Find<QPushButton>("btnClose")->isEnabled());
+    EXPECT_FALSE(Find<QComboBox>("ComComboBox")->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>("btnOS")->isEnabled());
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(window->isVisible());
+
+    Find<QLabel>("lblProg")->setText("42 %");
+    window->LeaveBusyState();
+    EXPECT_EQ(Find<QLabel>("lblProg")->text(), "0 %");
+    EXPECT_FALSE(Find<QLabel>("lblAbort")->isVisible());
+    EXPECT_TRUE(window->CloseAllowed());
+    EXPECT_TRUE(window->AbortFlag());
+    EXPECT_TRUE(Find<QPushButton>("btnClose")->isEnabled());
+    EXPECT_TRUE(Find<QComboBox>("ComComboBox")->isEnabled());
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_TRUE(window->isVisible());
+    // No images were ever found, so the update button stays off.
+    EXPECT_FALSE(Find<QPushButton>("btnOS")->isEnabled());
+}
+
+TEST_F(WindowTest, CloseRequestsWhileBusyAreRefusedWithoutMessage) {
+    window->show();
+    window->EnterBusyState();
+    EXPECT_FALSE(window->close());
+    window->btnCloseClick();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->AbortFlag()); // an ordinary request does not stop the update
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+    window->LeaveBusyState();
+}
+
+TEST_F(WindowTest, EmergencyKeyWhileBusyAbortsFirstAndClosesSecond) {
+    window->show();
+    window->activateWindow();
+    window->EnterBusyState();
+    PressKey(EmergencyKeys);
+    EXPECT_TRUE(window->AbortFlag());
+    EXPECT_TRUE(window->isVisible());
+    PressKey(EmergencyKeys);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowTest, EmergencyKeyNeedsExactlyCtrlAltShift) {
+    window->show();
+    window->activateWindow();
+    window->EnterBusyState();
+    for (auto modifiers :
+         {Qt::ControlModifier | Qt::ShiftModifier, Qt::ControlModifier | Qt::AltModifier,
+          Qt::AltModifier | Qt::ShiftModifier, EmergencyKeys | Qt::MetaModifier}) {
+        PressKey(modifiers);
+        EXPECT_FALSE(window->AbortFlag());
+        EXPECT_FALSE(window->CloseAllowed());
+    }
+    window->LeaveBusyState();
+    PressKey(EmergencyKeys);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowTest, WorkDirectoryExistsWhileOpenAndIsRemovedAtClose) {
+    const QString work = window->WorkDirectory();
+    EXPECT_EQ(work, QDir::tempPath() + "/QLMUpdate");
+    EXPECT_TRUE(QFileInfo(work).isDir());
+    QFile f(work + "/QLMUpdate.zip");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    window->show();
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(QFileInfo::exists(work));
+}
