@@ -1,0 +1,42 @@
+#include "serial/EComPort.h"
+
+#include <array>
+
+QString ComErrorText(uint8_t code) {
+    static const std::array<const char*, 23> texts = {
+        "Unable to open com port",
+        "WriteFile function failed",
+        "ReadFile function failed",
+        "Invalid Async parameter",
+        "PurgeComm function failed",
+        "Unable to get async status",
+        "SetCommState function failed",
+        "SetCommTimeouts failed",
+        "SetupComm function failed",
+        "ClearCommError function failed",
+        "GetCommModemStatus function failed",
+        "EscapeCommFunction function failed",
+        "TransmitCommChar function failed",
+        "Cannot set property while connected",
+        "EnumPorts function failed",
+        "Failed to store settings",
+        "Failed to load settings",
+        "Link (un)registration failed",
+        "Cannot change led state if ComPort is selected",
+        "Cannot wait for event if event thread is created",
+        "WaitForEvent method failed",
+        "A component is linked to OnRxBuf event",
+        "Registry error",
+    };
+    if (code >= 1 && code <= texts.size())
+        return QString::fromLatin1(texts[code - 1]);
+    return QStringLiteral("Unknown Error #%1").arg(code);
+}
+
+EComPort::EComPort(const QString& portName, uint8_t code)
+    : EComPort(code, portName + QStringLiteral(" Error: ") + ComErrorText(code)) {}
+
+EComPortExt::EComPortExt(uint8_t code, uint32_t osError, const QString& portName)
+    : EComPort(code, QStringLiteral("COM Port Error: ") + ComErrorText(code) +
+                         QStringLiteral(" on ") + portName),
+      WinCode(osError) {}

@@ -1,0 +1,59 @@
+#include "serial/EnumComPorts.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <unistd.h>
+
+namespace {
+
+// The kernel lists ttyS0..N whether or not a UART is fitted; a placeholder reports type 0.
+bool IsPlaceholderUart(const QString& entryDir, const QString& name) {
+    if (!name.startsWith(QLatin1String("ttyS")))
+        return false;
+    QFile type(entryDir + QStringLiteral("/type"));
+    if (!type.open(QIODevice::ReadOnly))
+        return false;
+    return type.readAll().trimmed() == "0";
+}
+
+bool MayReadWrite(const QString& path) {
+    return access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+}
+
+} // namespace
+
+QStringList HardwareComPorts(const QString& classDir, const QString& devDir) {
+    QStringList names;
+    const QDir dir(classDir);
+    const QStringList entries = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : entries) {
+        const QString entryDir = dir.filePath(name);
+        if (!QFileInfo::exists(entryDir + QStringLiteral("/device")))
+            continue; // virtual terminals, consoles and the like
+        if (IsPlaceholderUart(entryDir, name))
+            continue;
+        if (!MayReadWrite(devDir + QLatin1Char('/') + name))
+            continue;
+        names.append(name);
+    }
+    return names;
+}
+
+QStringList ExtraComPorts(const QString& list) {
+    return list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+}
+
+void SortComPorts(QStringList& ports) {
+    std::stable_sort(ports.begin(), ports.end(), [](const QString& a, const QString& b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+}
+
+void EnumComPorts(QStringList& ports) {
+    QStringList found = HardwareComPorts(QStringLiteral("/sys/class/tty"), QStringLiteral("/dev"));
+    found += ExtraComPorts(qEnvironmentVariable("QLM_EXTRA_PORTS"));
+    SortComPorts(found);
+    ports = found;
+}

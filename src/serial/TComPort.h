@@ -1,0 +1,114 @@
+#pragma once
+
+#include "serial/ComTypes.h"
+#include "serial/EComPort.h"
+#include "serial/TComThread.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+
+// One serial port as an object, over the terminal device the port name stands for: a name
+// without '/' is /dev/NAME, a name with '/' is a path. Open takes the device exclusively (an
+// advisory lock, which also holds against root, and TIOCEXCL) and puts every setting into
+// effect; setters take effect at once while open and at the next Open while closed.
+// While open, a receive thread reports arrivals to the thread that created the port, where
+// OnRxChar is called with the number of waiting bytes. All calls belong to that thread.
+class TCustomComPort : public QObject {
+    Q_OBJECT
+public:
+    explicit TCustomComPort(QObject* parent = nullptr);
+    ~TCustomComPort() override;
+
+    QString Port() const { return port_; }
+    // A different name reopens an open port under it.
+    void SetPort(const QString& name);
+    TBaudRate BaudRate() const { return baudRate_; }
+    void SetBaudRate(TBaudRate rate);
+    int CustomBaudRate() const { return customBaudRate_; }
+    void SetCustomBaudRate(int rate);
+    TDataBits DataBits() const { return dataBits_; }
+    void SetDataBits(TDataBits bits);
+    TStopBits StopBits() const { return stopBits_; }
+    void SetStopBits(TStopBits bits);
+    const TComParity& Parity() const { return parity_; }
+    void SetParity(const TComParity& parity);
+    const TComFlowControl& FlowControl() const { return flowControl_; }
+    void SetFlowControl(const TComFlowControl& flow);
+    const TComTimeouts& Timeouts() const { return timeouts_; }
+    void SetTimeouts(const TComTimeouts& timeouts);
+    const TComBuffer& Buffer() const { return buffer_; }
+    // Odd sizes are reduced by one.
+    void SetBuffer(const TComBuffer& buffer);
+    // Without evRxChar no receive thread runs; takes effect at the next Open.
+    TComEvents Events() const { return events_; }
+    void SetEvents(TComEvents events) { events_ = events; }
+
+    bool Connected() const { return fd_ >= 0; }
+    void SetConnected(bool connected);
+
+    // The device path a port name stands for.
+    static QString DevicePath(const QString& portName);
+
+    // Raises EComPortExt code 1 when the device cannot be opened or is held by someone else,
+    // code 7 when it refuses the line settings; the port stays closed then.
+    void Open();
+    // Stops the receive thread (running a notification that is on its way, so its handler
+    // can still read), discards both queues and releases the device. Never raises.
+    void Close();
+    // Discards what is queued in either direction; never raises.
+    void PurgeBuffers(bool input, bool output);
+    // Blocks until every byte is handed to the driver or the write time-out has passed, and
+    // returns how many were taken; raises code 2 when the device refuses the write.
+    int WriteBytes(const void* buffer, int count);
+    // Takes at most count queued bytes (8-bit); returns at once unless read time-outs are set.
+    // Raises code 3 when the device refuses the read.
+    int ReadText(QByteArray& str, int count);
+    // Bytes in the receive queue; raises code 10 when the device cannot tell.
+    int WaitingCount();
+
+    // True while the port is open but its receive thread no longer watches the device,
+    // because it hung up or a handler raised; nothing more arrives until Close and Open.
+    bool ReceiveDetached() const;
+
+    // Called on the window thread with the port and the number of waiting bytes (above 0).
+    // An exception from it ends the receive thread silently.
+    std::function<void(TCustomComPort* sender, int count)> OnRxChar;
+
+protected:
+    virtual void OpenHandle();
+    virtual void ReleaseHandle();
+    virtual void ApplySettings();
+    virtual void ApplyLineSettings();
+    virtual void ApplyTimeouts();
+    virtual void ApplyBufferSizes();
+    // Runs on the window thread for each notification of the receive thread.
+    virtual void DeliverRxChar();
+
+private:
+    [[noreturn]] void Raise(uint8_t code, int osError) const;
+
+    QString port_ = QStringLiteral("COM1");
+    TBaudRate baudRate_ = br9600;
+    int customBaudRate_ = 9600;
+    TDataBits dataBits_ = dbEight;
+    TStopBits stopBits_ = sbOneStopBit;
+    TComParity parity_;
+    TComFlowControl flowControl_;
+    TComTimeouts timeouts_;
+    TComBuffer buffer_;
+    TComEvents events_ = AllComEvents;
+
+    int fd_ = -1;
+    TComHandOff handOff_;
+    std::unique_ptr<TComThread> thread_;
+};
+
+// The port as windows place it; all settings are public on the base already.
+class TComPort : public TCustomComPort {
+    Q_OBJECT
+public:
+    using TCustomComPort::TCustomComPort;
+};
