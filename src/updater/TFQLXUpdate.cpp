@@ -17,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -313,6 +314,10 @@ void TFQLXUpdate::FormClose() {
 }
 
 bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == imgDev && event->type() == QEvent::MouseButtonPress) {
+        const auto button = static_cast<QMouseEvent*>(event)->button();
+        RunGuarded([&] { imgDevMouseDown(button); });
+    }
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
         // Key preview: the window sees the key once, as its first receiver gets it.
         QWidget* first = QApplication::focusWidget();
@@ -325,6 +330,17 @@ bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void TFQLXUpdate::imgDevMouseDown(Qt::MouseButton button) {
+    if (!btnClose->isEnabled())
+        return; // busy
+    if (button == Qt::RightButton)
+        portLock_ = !portLock_;
+    ComComboBox->setEnabled(!portLock_);
+    lblPort->setEnabled(!portLock_);
+    AppendLine(portLock_ ? QStringLiteral("- LOCKING DEVICE -")
+                         : QStringLiteral("- UNLOCKING DEVICE -"));
 }
 
 void TFQLXUpdate::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {

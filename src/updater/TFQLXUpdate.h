@@ -35,6 +35,7 @@ public:
     QString WorkDirectory() const { return workDirectory_; }
 
     void btnCloseClick();
+    void imgDevMouseDown(Qt::MouseButton button);
 
 protected:
     void showEvent(QShowEvent* event) override;

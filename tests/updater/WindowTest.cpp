@@ -213,3 +213,34 @@ TEST_F(WindowTest, WorkDirectoryExistsWhileOpenAndIsRemovedAtClose) {
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(QFileInfo::exists(work));
 }
+
+TEST_F(WindowTest, RightClickOnTheDeviceTogglesThePortLockWhileIdle) {
+    window->show();
+    auto* dev = Find<QLabel>("imgDev");
+    auto* selector = Find<QComboBox>("ComComboBox");
+    auto* label = Find<QLabel>("lblPort");
+
+    QTest::mouseClick(dev, Qt::RightButton);
+    EXPECT_TRUE(window->PortLock());
+    EXPECT_FALSE(selector->isEnabled());
+    EXPECT_FALSE(label->isEnabled());
+    QTest::mouseClick(dev, Qt::LeftButton); // repeats the state's line, changes nothing
+    EXPECT_TRUE(window->PortLock());
+    QTest::mouseClick(dev, Qt::RightButton);
+    EXPECT_FALSE(window->PortLock());
+    EXPECT_TRUE(selector->isEnabled());
+    EXPECT_TRUE(label->isEnabled());
+    EXPECT_EQ(Log(),
+              (QStringList{"- LOCKING DEVICE -", "- LOCKING DEVICE -", "- UNLOCKING DEVICE -"}));
+
+    // Busy: clicks do nothing; leaving the busy state enables the selector whatever the lock.
+    QTest::mouseClick(dev, Qt::RightButton);
+    window->EnterBusyState();
+    QTest::mouseClick(dev, Qt::RightButton);
+    EXPECT_TRUE(window->PortLock());
+    EXPECT_EQ(Log().size(), 4);
+    window->LeaveBusyState();
+    EXPECT_TRUE(selector->isEnabled());
+    EXPECT_FALSE(label->isEnabled());
+    EXPECT_TRUE(window->PortLock());
+}
