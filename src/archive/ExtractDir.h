@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// The directory that receives members. Files are made only directly inside it, by a
+// plain file name, never through a symbolic link and never over an existing entry.
+class TExtractDir {
+public:
+    TExtractDir() = default;
+    ~TExtractDir();
+    TExtractDir(const TExtractDir&) = delete;
+    TExtractDir& operator=(const TExtractDir&) = delete;
+
+    // Opens the directory; false with errno set when it cannot be opened.
+    bool Open(const QString& path);
+    // True when an entry of that name exists (a dangling link counts).
+    bool Exists(const QString& name) const;
+    // Creates a new file for writing; -1 with errno set (EEXIST when anything is there).
+    int CreateNew(const QString& name) const;
+    // Removes a file this directory made.
+    void Remove(const QString& name) const;
+
+private:
+    int m_fd = -1;
+};

@@ -1,0 +1,211 @@
+#include "archive/ZipUnpacker.h"
+
+#include "app/AppInfo.h"
+#include "app/EventPump.h"
+#include "app/MessagePresenter.h"
+#include "archive/ExtractDir.h"
+#include "archive/PasswordDialog.h"
+#include "archive/ZipDirectoryReader.h"
+#include "archive/ZipExtractEngine.h"
+#include "archive/ZipMessages.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+// Marks the component busy for the length of one operation.
+class TCustomZipUnpacker::BusyMark {
+public:
+    explicit BusyMark(TCustomZipUnpacker& owner) : m_owner(owner) { m_owner.m_busy = true; }
+    ~BusyMark() { m_owner.m_busy = false; }
+
+private:
+    TCustomZipUnpacker& m_owner;
+};
+
+// The hourglass while the directory is read; restored however the read ends.
+class TCustomZipUnpacker::WaitCursor {
+public:
+    explicit WaitCursor(TCustomZipUnpacker& owner) : m_owner(owner) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ++m_owner.m_cursorDepth;
+    }
+    ~WaitCursor() {
+        --m_owner.m_cursorDepth;
+        QApplication::restoreOverrideCursor();
+    }
+
+private:
+    TCustomZipUnpacker& m_owner;
+};
+
+TCustomZipUnpacker::TCustomZipUnpacker() : PasswordPrompt(&TPasswordDialog::Ask) {}
+
+void TCustomZipUnpacker::SetZipFileName(const QString& name) {
+    if (m_busy)
+        return;
+    BusyMark busy(*this);
+    m_errCode = 0;
+    m_zipFileName = name;
+    ReadDirectory();
+}
+
+void TCustomZipUnpacker::ShowMessage(int id, const QString& text, bool error) {
+    Q_UNUSED(id);
+    if (Unattended)
+        return;
+    // The box gets the normal cursor; the hourglass comes back when it is closed.
+    const bool hideCursor = m_cursorDepth > 0;
+    if (hideCursor)
+        QApplication::restoreOverrideCursor();
+    MessagePresenter::Current().ShowMessage(AppInfo::Title, text,
+                                            error ? MessagePresenter::Icon::Error
+                                                  : MessagePresenter::Icon::Information);
+    if (hideCursor)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void TCustomZipUnpacker::Fail(int id, const QString& text) {
+    m_errCode = id;
+    ShowMessage(id, text.isEmpty() ? ZipMessageText(id) : text, true);
+}
+
+void TCustomZipUnpacker::ReadDirectory() {
+    m_directory = TZipDirectory{};
+    m_errCode = 0;
+    WaitCursor cursor(*this);
+
+    QFile file(m_zipFileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_errCode = ZipMsg::FileOpenError;
+        ShowMessage(ZipMsg::FileOpenError, ZipMessageText(ZipMsg::FileOpenError), false);
+        return;
+    }
+    TZipDirectoryReader reader;
+    reader.OnWarning = [this](int id) { ShowMessage(id, ZipMessageText(id), false); };
+    reader.OnEntry = [] { ProcessMessages(); };
+    TZipDirectory directory;
+    const int rc = reader.Read(file, directory);
+    file.close();
+    if (rc == 0) {
+        m_directory = std::move(directory);
+        return;
+    }
+    Fail(rc);
+    // Without an end record the file is simply no archive; anything else means a
+    // damaged directory, and the name is dropped so nothing relies on it.
+    if (rc != ZipMsg::NotValidZip)
+        m_zipFileName.clear();
+}
+
+int TCustomZipUnpacker::Extract() {
+    if (m_busy)
+        return 0;
+    BusyMark busy(*this);
+    m_errCode = 0;
+    m_successCnt = 0;
+
+    if (m_zipFileName.isEmpty()) {
+        Fail(ZipMsg::NoZipSpecified);
+        return m_errCode;
+    }
+    if (m_directory.Entries.isEmpty()) {
+        ReadDirectory();
+        if (m_directory.Entries.isEmpty()) {
+            if (m_errCode == 0)
+                Fail(ZipMsg::FileOpenError);
+            return m_errCode;
+        }
+    }
+
+    const QString baseDir =
+        ExtrBaseDir.isEmpty()
+            ? QString()
+            : QDir::cleanPath(QFileInfo(ExtrBaseDir).absoluteFilePath()) + QLatin1Char('/');
+    if (baseDir.isEmpty() || !QFileInfo(baseDir).isDir()) {
+        Fail(ZipMsg::ExtractDirMissing,
+             ZipMessageText(ZipMsg::ExtractDirMissing).replace(QLatin1String("%s"), baseDir));
+        return m_errCode;
+    }
+    const int writeError = ExtractFiles(baseDir);
+    if (writeError != 0) {
+        Fail(ZipMsg::CannotWrite,
+             ZipMessageText(ZipMsg::CannotWrite).replace(QLatin1String("%s"), baseDir) +
+                 QStringLiteral(" <%1:%2>")
+                     .arg(QString::number(writeError, 16).toUpper(),
+                          QString::fromLocal8Bit(std::strerror(writeError))));
+    }
+    return m_errCode;
+}
+
+// Runs the engine over the directory; gives the system error code when the base
+// directory cannot be written, 0 otherwise (other failures are recorded here).
+int TCustomZipUnpacker::ExtractFiles(const QString& baseDir) {
+    QByteArray probe = QFile::encodeName(baseDir + QStringLiteral("tmpXXXXXX"));
+    const int probeFd = ::mkstemp(probe.data());
+    if (probeFd < 0)
+        return errno;
+    ::close(probeFd);
+    ::unlink(probe.constData());
+
+    TExtractDir target;
+    if (!target.Open(baseDir))
+        return errno;
+    QFile archive(m_zipFileName);
+    if (!archive.open(QIODevice::ReadOnly)) {
+        Fail(ZipMsg::FileOpenError);
+        return 0;
+    }
+
+    TZipExtractEngine engine;
+    engine.Password = Password;
+    engine.PasswordReqCount = PasswordReqCount;
+    TZipExtractEngine::Callbacks callbacks;
+    callbacks.Pump = [] { ProcessMessages(); };
+    callbacks.Report = [this](int code, const QString&) {
+        if (code != 0)
+            m_errCode = code;
+    };
+    if (!Unattended)
+        callbacks.AskPassword = PasswordPrompt;
+
+    int result;
+    try {
+        // The directory is copied: events processed meanwhile may not change it under
+        // the engine.
+        const QList<TZipDirEntry> entries = m_directory.Entries;
+        result = engine.Run(archive, entries, target, callbacks);
+    } catch (...) {
+        result = ZipEngineResult::Exception;
+    }
+    if (result >= 0) {
+        m_successCnt = result;
+        return 0;
+    }
+    switch (result) {
+    case ZipEngineResult::UserCancelled:
+        Fail(ZipMsg::DllUserCancelled);
+        break;
+    case ZipEngineResult::Aborting:
+        Fail(ZipMsg::DllAborting);
+        break;
+    case ZipEngineResult::HandlerException:
+        Fail(ZipMsg::DllHandlerException);
+        break;
+    case ZipEngineResult::NoMemory:
+        Fail(ZipMsg::DllNoMemory);
+        break;
+    case ZipEngineResult::InvalidStructure:
+        Fail(ZipMsg::DllInvalidStructure);
+        break;
+    default:
+        Fail(ZipMsg::DllCritical, ZipMessageText(ZipMsg::DllCritical)
+                                      .replace(QLatin1String("%d"), QString::number(result)));
+    }
+    return 0;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "archive/ZipDirEntry.h"
+#include "archive/ZipPassword.h"
+
+#include <QString>
+
+// The ZIP archive component: reads an archive's central directory when its name is
+// assigned, and unpacks every member into one directory without folder names. It shows
+// its own message boxes and processes pending events while it works; a call that
+// arrives meanwhile (from those events) does nothing.
+class TCustomZipUnpacker {
+public:
+    TCustomZipUnpacker();
+    virtual ~TCustomZipUnpacker() = default;
+    TCustomZipUnpacker(const TCustomZipUnpacker&) = delete;
+    TCustomZipUnpacker& operator=(const TCustomZipUnpacker&) = delete;
+
+protected:
+    // Settings.
+    QString ExtrBaseDir;               // receives the members; must exist and be writable
+    bool Unattended = false;           // true: no message boxes and no password requests
+    QString Password;                  // tried on encrypted members before anyone is asked
+    int PasswordReqCount = 1;          // password requests per member, at most 15
+    TZipPasswordPrompt PasswordPrompt; // the password dialog unless replaced
+
+    // Assigning the name while idle reads the archive's directory.
+    void SetZipFileName(const QString& name);
+    const QString& ZipFileName() const { return m_zipFileName; }
+    // Unpacks all members; gives the last error code of the call, 0 when none.
+    int Extract();
+
+    // Results.
+    bool Busy() const { return m_busy; }
+    int ErrCode() const { return m_errCode; }
+    int Count() const { return int(m_directory.Entries.size()); }
+    const QList<TZipDirEntry>& DirEntries() const { return m_directory.Entries; }
+    const QByteArray& ZipComment() const { return m_directory.ZipComment; }
+    bool IsSpanned() const { return m_directory.Spanned; }
+    int SuccessCnt() const { return m_successCnt; }
+
+private:
+    class BusyMark;
+    class WaitCursor;
+
+    void ReadDirectory();
+    int ExtractFiles(const QString& baseDir);
+    void Fail(int id, const QString& text = {});
+    void ShowMessage(int id, const QString& text, bool error);
+
+    QString m_zipFileName;
+    TZipDirectory m_directory;
+    int m_errCode = 0;
+    int m_successCnt = 0;
+    bool m_busy = false;
+    int m_cursorDepth = 0;
+};
+
+// The component as the window uses it.
+class TZipUnpacker : public TCustomZipUnpacker {
+public:
+    using TCustomZipUnpacker::ExtrBaseDir;
+    using TCustomZipUnpacker::Password;
+    using TCustomZipUnpacker::PasswordPrompt;
+    using TCustomZipUnpacker::PasswordReqCount;
+    using TCustomZipUnpacker::Unattended;
+
+    using TCustomZipUnpacker::Extract;
+    using TCustomZipUnpacker::SetZipFileName;
+    using TCustomZipUnpacker::ZipFileName;
+
+    using TCustomZipUnpacker::Busy;
+    using TCustomZipUnpacker::Count;
+    using TCustomZipUnpacker::DirEntries;
+    using TCustomZipUnpacker::ErrCode;
+    using TCustomZipUnpacker::IsSpanned;
+    using TCustomZipUnpacker::SuccessCnt;
+    using TCustomZipUnpacker::ZipComment;
+};
