@@ -1,0 +1,109 @@
+#include "web/HttpGetRequest.h"
+
+#include "app/EventPump.h"
+#include "web/HttpSession.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+// A stalled server ends the transfer as a network failure instead of hanging the caller.
+constexpr int TransferTimeoutMs = 30000;
+// Bounds what the client buffers ahead of our reads, so memory stays flat.
+constexpr qint64 ReadAheadBytes = 512 * 1024;
+
+bool IsRedirectStatus(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 305 || status == 307 ||
+           status == 308;
+}
+
+// Errors of the connection itself, as opposed to an HTTP status the body belongs to.
+bool IsTransportError(QNetworkReply::NetworkError error) {
+    return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
+           error == QNetworkReply::ProtocolFailure;
+}
+} // namespace
+
+THttpGetRequest::THttpGetRequest(THttpSession& session) : session(session) {}
+
+THttpGetRequest::~THttpGetRequest() {
+    Close();
+}
+
+bool THttpGetRequest::Open(const QString& url, const RawHeaders& extraHeaders, const bool* cancel) {
+    Close();
+    responded = false;
+    finished = false;
+    status = 0;
+
+    QNetworkRequest request{QUrl(url)};
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(TransferTimeoutMs);
+    request.setHeader(QNetworkRequest::UserAgentHeader, session.Agent());
+    request.setRawHeader("Cache-Control", "no-cache");
+    request.setRawHeader("Pragma", "no-cache");
+    // The bytes exactly as the server holds them: no transparent decompression.
+    request.setRawHeader("Accept-Encoding", "identity");
+    for (const auto& header : extraHeaders)
+        request.setRawHeader(header.first, header.second);
+
+    reply = session.Manager().get(request);
+    reply->setReadBufferSize(ReadAheadBytes);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [this] {
+        const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        // A redirect that is being followed is not the final response.
+        if (code.isValid() && !IsRedirectStatus(code.toInt()))
+            responded = true;
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [this] { responded = true; });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [this] { finished = true; });
+
+    while (!responded && !finished) {
+        if (Cancelled(cancel)) {
+            Close();
+            return false;
+        }
+        WaitPass();
+    }
+    const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!code.isValid()) {
+        Close();
+        return false;
+    }
+    status = code.toInt();
+    return true;
+}
+
+uint64_t THttpGetRequest::ContentLength() const {
+    if (!reply)
+        return 0;
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    return length.isValid() ? length.toULongLong() : 0;
+}
+
+int64_t THttpGetRequest::Read(char* buffer, int64_t max, const bool* cancel) {
+    for (;;) {
+        if (!reply || Cancelled(cancel))
+            return -1;
+        if (reply->bytesAvailable() > 0)
+            return reply->read(buffer, max);
+        if (finished)
+            return IsTransportError(reply->error()) ? -1 : 0;
+        WaitPass();
+    }
+}
+
+void THttpGetRequest::Close() {
+    if (!reply)
+        return;
+    QNetworkReply* ending = reply;
+    reply = nullptr;
+    QObject::disconnect(ending, nullptr, ending, nullptr);
+    ending->abort();
+    delete ending;
+}

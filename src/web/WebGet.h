@@ -1,0 +1,119 @@
+#pragma once
+
+#include "web/TransferDialogSettings.h"
+
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+#include <deque>
+#include <functional>
+
+class TWebGet;
+class TTransferDialog;
+class THttpSession;
+
+// Transfer kinds; this engine carries out HTTP downloads.
+enum class TWebGetProtocol { wpHttp };
+
+// One file to transfer and its outcome.
+struct TWebGetItem {
+    QString URL;
+    // Directory that receives the file; created when missing.
+    QString TargetDir;
+    // Name of the target file; empty means the last path part of URL.
+    QString TargetFilename;
+    TWebGetProtocol Protocol = TWebGetProtocol::wpHttp;
+    bool Active = true;
+    // Run-time result: the transfer delivered data and was not cancelled.
+    bool Done = false;
+    // Basic-authentication credentials, sent when either is set.
+    QString HTTPUserID;
+    QString HTTPPassword;
+};
+
+// The ordered items of a TWebGet; references stay valid while items are added at the end.
+class TWebGetItems {
+public:
+    TWebGetItem& Add() { return items.emplace_back(); }
+    void Delete(int index) { items.erase(items.begin() + index); }
+    void Clear() { items.clear(); }
+    int Count() const { return static_cast<int>(items.size()); }
+    TWebGetItem& operator[](int index) { return items.at(static_cast<size_t>(index)); }
+    const TWebGetItem& operator[](int index) const { return items.at(static_cast<size_t>(index)); }
+
+private:
+    std::deque<TWebGetItem> items;
+};
+
+using TWebGetFileStart = std::function<void(TWebGet& sender, int idx)>;
+using TWebGetFileDone = std::function<void(TWebGet& sender, int idx)>;
+using TWebGetThreadDone = std::function<void(TWebGet& sender)>;
+using TWebGetCancel = std::function<void(TWebGet& sender)>;
+using TWebGetOverwrite = std::function<void(TWebGet& sender, const QString& tgtfile, bool& allow)>;
+using TWebGetProgress =
+    std::function<void(TWebGet& sender, int fileidx, uint64_t size, uint64_t totsize)>;
+using TWebGetError = std::function<void(TWebGet& sender, int ErrorCode)>;
+using TWebGetErrorInfo =
+    std::function<void(TWebGet& sender, int ErrorCode, const QString& ErrorInfo)>;
+using TWebGetURLNotFound = std::function<void(TWebGet& sender, const QString& url)>;
+using TWebGetBeforeDialogShow = std::function<void(TWebGet& sender, TTransferDialog& ADialog)>;
+
+// Downloads a list of files over HTTP into directories while a progress dialog shows size,
+// rate and a Cancel button. Works synchronously on the caller's thread and processes its
+// events between pieces. The dialog settings and texts are the inherited fields.
+class TWebGet : public TTransferDialogSettings {
+public:
+    TWebGetItems Items;
+    // Empty: the system's proxy settings; otherwise "host[:port]" of an HTTP proxy.
+    QString Proxy;
+    QString ProxyUserID;
+    QString ProxyPassword;
+
+    TWebGetFileStart OnFileStart;
+    TWebGetFileDone OnFileDone;
+    TWebGetThreadDone OnCopyDone;
+    TWebGetCancel OnCopyCancel;
+    TWebGetOverwrite OnCopyOverWrite;
+    TWebGetProgress OnCopyProgress;
+    TWebGetError OnError;
+    TWebGetErrorInfo OnErrorInfo;
+    TWebGetURLNotFound OnURLNotFound;
+    TWebGetBeforeDialogShow OnBeforeDialogShow;
+
+    static QString Version() { return QStringLiteral("1.0.0.0"); }
+
+    TWebGet();
+    ~TWebGet();
+    TWebGet(const TWebGet&) = delete;
+    TWebGet& operator=(const TWebGet&) = delete;
+
+    // Carries out every active item in order; returns when all are finished, failed or
+    // cancelled, with the dialog closed and destroyed. Network failures end up in the items'
+    // Done and the callbacks; a failure to write a target part-way raises EInOutError. A call
+    // made while one runs (from an event it processes) returns at once and changes nothing.
+    void Execute();
+
+    bool Executing() const { return running; }
+    // The dialog of the running Execute, null otherwise.
+    TTransferDialog* Dialog() const { return dialog.data(); }
+    // Cancels the running transfer as the dialog's Cancel button does.
+    void Cancel();
+
+    QString LastTargetFile() const { return lastTargetFile; }
+    QString LastTargetDir() const { return lastTargetDir; }
+
+private:
+    bool DownloadHttp(THttpSession& session, int idx, int fileNumber, int activeCount);
+    bool CancelRaised() const;
+    void RaiseError(int code, const QString& info);
+
+    QPointer<TTransferDialog> dialog;
+    bool running = false;
+    QString lastTargetFile;
+    QString lastTargetDir;
+};
+
+// The last path part of an address: everything after the last '/', then after the last '\'.
+QString UrlFileName(const QString& url);
+// The host of an address with its port, without scheme, user information or path.
+QString UrlServerPart(const QString& url);

@@ -1,0 +1,120 @@
+#include "web/WebText.h"
+
+#include "app/EventPump.h"
+#include "web/HttpGetRequest.h"
+#include "web/HttpSession.h"
+
+#include <optional>
+
+namespace {
+constexpr int PieceBytes = 4096;
+constexpr int ServerErrorAccepted = 500;
+
+// The part after the first occurrence of marker, if it occurs.
+std::optional<QString> After(const QString& text, const QString& marker) {
+    const qsizetype at = text.indexOf(marker);
+    if (at < 0)
+        return std::nullopt;
+    return text.mid(at + marker.size());
+}
+} // namespace
+
+bool TWebText::Collect() {
+    if (running)
+        return false;
+    running = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{running};
+
+    for (int i = 0; i < Data.Count(); ++i)
+        Data[i].Found = false;
+    if (Data.Count() == 0)
+        return true;
+
+    THttpSession session(Agent, Proxy, ProxyUserID, ProxyPassword);
+    // Items that name the same address one after another share one download.
+    QString lastUrl;
+    bool haveLast = false;
+    QByteArray lastBody;
+
+    for (int i = 0; i < Data.Count(); ++i) {
+        if (!Data[i].Enable)
+            continue;
+        const QString url = Data[i].URL;
+        if (!haveLast || url != lastUrl) {
+            lastBody.clear();
+            haveLast = Fetch(session, i, url, lastBody) == FetchOutcome::Body;
+            lastUrl = haveLast ? url : QString();
+        }
+        // Callbacks may have changed the collection.
+        if (haveLast && i < Data.Count())
+            Extract(i, lastBody);
+    }
+
+    bool all = true;
+    for (int i = 0; i < Data.Count(); ++i)
+        all = all && Data[i].Found;
+    return all;
+}
+
+TWebText::FetchOutcome TWebText::Fetch(THttpSession& session, int index, const QString& url,
+                                       QByteArray& body) {
+    THttpGetRequest request(session);
+    if (!request.Open(url)) {
+        if (OnCollectError)
+            OnCollectError(*this, index, -1);
+        return FetchOutcome::Failed;
+    }
+    const int status = request.Status();
+    if (status >= 300 && status != ServerErrorAccepted) {
+        request.Close();
+        if (OnCollectError)
+            OnCollectError(*this, index, status);
+        return FetchOutcome::Failed;
+    }
+    char piece[PieceBytes];
+    bool any = false;
+    for (;;) {
+        ProcessMessages();
+        const int64_t got = request.Read(piece, PieceBytes);
+        if (got <= 0)
+            break;
+        body.append(piece, static_cast<qsizetype>(got));
+        any = true;
+    }
+    // An empty body is no answer.
+    return any ? FetchOutcome::Body : FetchOutcome::Failed;
+}
+
+void TWebText::Extract(int index, const QByteArray& body) {
+    const QString text = QString::fromLatin1(body);
+    Data[index].Text.clear();
+    if (OnProgress)
+        OnProgress(*this, index);
+    if (index >= Data.Count())
+        return;
+    TWebTextItem& item = Data[index];
+    // An empty marker is not used; a marker that is set but absent means nothing is found.
+    // Without a first marker the whole text is kept.
+    QString found = text;
+    for (const QString* marker : {&item.ScanFirst, &item.ScanFrom}) {
+        if (item.ScanFirst.isEmpty() || marker->isEmpty())
+            continue;
+        std::optional<QString> rest = After(found, *marker);
+        if (!rest)
+            return;
+        found = *rest;
+    }
+    if (!item.ScanFirst.isEmpty() && !item.ScanTo.isEmpty()) {
+        const qsizetype end = found.indexOf(item.ScanTo);
+        if (end < 0)
+            return;
+        found.truncate(end);
+    }
+    item.Text = found;
+    item.Found = true;
+    if (OnData)
+        OnData(*this, index, item.Text);
+}
