@@ -4,9 +4,24 @@
 #include "serial/EnumComPorts.h"
 #include "serial/TComPort.h"
 
+namespace {
+TComSelect::PortSource& CurrentPortSource() {
+    static TComSelect::PortSource source;
+    return source;
+}
+} // namespace
+
+void TComSelect::SetPortSource(PortSource source) {
+    CurrentPortSource() = std::move(source);
+}
+
 QStringList TComSelect::Items() const {
     QStringList items;
-    if (Kind == cpPort)
+    if (Kind != cpPort)
+        return items;
+    if (CurrentPortSource())
+        CurrentPortSource()(items);
+    else
         EnumComPorts(items);
     return items;
 }

@@ -22,6 +22,10 @@ public:
 
     // The items for the kind, in list order.
     QStringList Items() const;
+
+    // Where port names come from: EnumComPorts unless replaced (tests give fixed lists).
+    using PortSource = std::function<void(QStringList& ports)>;
+    static void SetPortSource(PortSource source);
     // Notes the user's pick; with AutoApply it goes to the attached port (which may reopen).
     void Choose(const QString& text);
 };

@@ -1,0 +1,35 @@
+#include "serial/EComPort.h"
+
+#include <gtest/gtest.h>
+
+TEST(ComErrorTest, CodeTexts) {
+    const struct {
+        int code;
+        const char* text;
+    } rows[] = {
+        {1, "Unable to open com port"},
+        {2, "WriteFile function failed"},
+        {10, "ClearCommError function failed"},
+        {14, "Cannot set property while connected"},
+        {23, "Registry error"},
+        {0, "Unknown Error #0"},
+        {24, "Unknown Error #24"},
+        {255, "Unknown Error #255"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ComErrorText(static_cast<uint8_t>(row.code)), QString::fromLatin1(row.text))
+            << row.code;
+}
+
+TEST(ComErrorTest, MessageForms) {
+    const EComPortExt ext(CE_OpenFailed, 16, QStringLiteral("ttyUSB0"));
+    EXPECT_EQ(ext.Message(), QStringLiteral("COM Port Error: Unable to open com port on ttyUSB0"));
+    EXPECT_EQ(ext.Code, 1);
+    EXPECT_EQ(ext.WinCode, 16u);
+
+    const EComPort plain(QStringLiteral("COM7"), CE_ConnChangeProp);
+    EXPECT_EQ(plain.Message(), QStringLiteral("COM7 Error: Cannot set property while connected"));
+
+    const EComPortExt unknown(42, 0, QStringLiteral("EnumComPorts"));
+    EXPECT_EQ(unknown.Message(), QStringLiteral("COM Port Error: Unknown Error #42 on EnumComPorts"));
+}
