@@ -1,0 +1,183 @@
+#include "flashing/DeviceFlasher.h"
+
+#include "app/EventPump.h"
+#include "app/FileUtils.h"
+#include "flashing/UpdaterView.h"
+
+// Marks the device in use for one operation; when it ends, a search that was asked for
+// meanwhile gets its timer.
+class DeviceFlasher::ActivityScope {
+public:
+    ActivityScope(DeviceFlasher& owner, DeviceActivity activity) : owner_(owner) {
+        owner_.activity_ = activity;
+    }
+    ~ActivityScope() {
+        owner_.activity_ = DeviceActivity::Idle;
+        if (!owner_.searchPending_)
+            return;
+        owner_.searchPending_ = false;
+        try {
+            owner_.view_.EnableSearchTimer();
+        } catch (...) {
+            // Unwinding from an error already on its way to the report.
+        }
+    }
+    ActivityScope(const ActivityScope&) = delete;
+    ActivityScope& operator=(const ActivityScope&) = delete;
+
+private:
+    DeviceFlasher& owner_;
+};
+
+namespace {
+class BusyStateScope {
+public:
+    explicit BusyStateScope(UpdaterView& view) : view_(view) { view_.EnterBusyState(); }
+    ~BusyStateScope() {
+        try {
+            view_.LeaveBusyState();
+        } catch (...) {
+            // Never let the idle state's return hide the error that ended the update.
+        }
+    }
+    BusyStateScope(const BusyStateScope&) = delete;
+    BusyStateScope& operator=(const BusyStateScope&) = delete;
+
+private:
+    UpdaterView& view_;
+};
+
+class WaitCursorScope {
+public:
+    explicit WaitCursorScope(UpdaterView& view) : view_(view) { view_.SetWaitCursor(true); }
+    ~WaitCursorScope() {
+        try {
+            view_.SetWaitCursor(false);
+        } catch (...) {
+        }
+    }
+    WaitCursorScope(const WaitCursorScope&) = delete;
+    WaitCursorScope& operator=(const WaitCursorScope&) = delete;
+
+private:
+    UpdaterView& view_;
+};
+} // namespace
+
+DeviceFlasher::DeviceFlasher(TCustomComPort& port, UpdaterView& view)
+    : view_(view), link_(port, view), probe_(link_, view), transfer_(link_, view, image_) {}
+
+void DeviceFlasher::ComPort1RxChar(TCustomComPort* sender, int count) {
+    link_.ComPort1RxChar(sender, count);
+}
+
+void DeviceFlasher::RequestSearch() {
+    if (IsBusy())
+        searchPending_ = true;
+    else
+        view_.EnableSearchTimer();
+}
+
+bool DeviceFlasher::tmSearchTimer() {
+    view_.DisableSearchTimer();
+    if (IsBusy()) {
+        searchPending_ = true;
+        return false;
+    }
+    ActivityScope activity(*this, DeviceActivity::Search);
+    WaitCursorScope cursor(view_);
+    view_.AppendLine(QStringLiteral("-> AUTOSEARCH FOR QUILLMOOR DEVICE"));
+    const QString found = probe_.SearchDevice();
+    view_.ExtendLastLine(found.isEmpty() ? QStringLiteral("  [NOT FOUND]")
+                                         : QStringLiteral("  [OK]"));
+    view_.SetPortText(found);
+    return true;
+}
+
+void DeviceFlasher::ComComboBoxChange() {
+    if (IsBusy()) {
+        view_.Beep();
+        return;
+    }
+    ActivityScope activity(*this, DeviceActivity::Probe);
+    probe_.ProbePort(true, view_.PortText());
+}
+
+void DeviceFlasher::ClosePortIfOpen() {
+    link_.ClosePortIfOpen();
+}
+
+bool DeviceFlasher::ClassifyImages(const QString& folder) {
+    return images_.ClassifyImages(folder);
+}
+
+bool DeviceFlasher::PickImage(int kind) {
+    const int32_t classSize = ImageClass::SizeOfKind(kind);
+    const QString name = images_.NameOfTag(ImageClass::TagOfKind(kind));
+    bool loaded = false;
+    if (classSize >= 0 && !name.isEmpty()) {
+        const QString path = AddBackslash(workDirectory_) + name;
+        if (FileSizeOf(path) == classSize)
+            loaded = image_.LoadImage(path, kind, view_) != 0;
+    }
+    if (loaded) {
+        view_.SetBlockText(QStringLiteral("Block: 0"));
+        return true;
+    }
+    view_.AppendLine(QStringLiteral("-> FIRMWARE FILE IS CORRUPT!  [ERROR]"));
+    return false;
+}
+
+void DeviceFlasher::btnOSClick() {
+    if (IsBusy()) {
+        view_.Beep();
+        return;
+    }
+    if (images_.IsEmpty()) {
+        view_.AppendLine(QStringLiteral("-> NO FIRMWARE FILE LOADED!  [ERROR]"));
+        return;
+    }
+    ActivityScope activity(*this, DeviceActivity::Update);
+    if (probe_.ProbePort(true, QString()).isEmpty())
+        return;
+
+    BusyStateScope busy(view_);
+    view_.AppendLine(QStringLiteral("- FLASHING OS FLASH -"));
+    view_.SetStatusText(1, QStringLiteral("Flashing OS Flash..."));
+    view_.SetProgressText(QStringLiteral("0 %"));
+    transfer_.SetProgressOffset(0);
+    if (!PickImage(ImageClass::KindOS))
+        return;
+    if (!transfer_.FlashOSImage())
+        return;
+
+    view_.AppendLine(QStringLiteral("-> WAITING 5 SECONDS FOR BOOT DEVICE"));
+    view_.SetStatusText(1, QStringLiteral("Waiting 5 sec for boot device..."));
+    ProcessMessages();
+    SleepMs(BootWaitMs);
+    view_.ExtendLastLine(QStringLiteral("  [OK]"));
+    RunExtStep();
+}
+
+void DeviceFlasher::btnExtClick() {
+    if (IsBusy()) {
+        view_.Beep();
+        return;
+    }
+    ActivityScope activity(*this, DeviceActivity::Update);
+    RunExtStep();
+}
+
+void DeviceFlasher::RunExtStep() {
+    view_.AppendLine(QStringLiteral("- FLASHING EXTERNAL FLASH -"));
+    view_.SetStatusText(1, QStringLiteral("Flashing external Flash..."));
+    transfer_.SetProgressOffset(ExtProgressOffset);
+    if (!PickImage(ImageClass::KindExt))
+        return;
+    if (!transfer_.FlashExtImage())
+        return;
+    view_.AppendLine(QStringLiteral(" "));
+    view_.AppendLine(QStringLiteral("- QUILLMOOR HAS BEEN UPDATED -"));
+    view_.SetStatusText(1, QStringLiteral("Update proceeded!"));
+    view_.SetProgressPosition(0);
+}

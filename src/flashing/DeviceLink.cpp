@@ -1,0 +1,41 @@
+#include "flashing/DeviceLink.h"
+
+#include "flashing/UpdaterView.h"
+#include "serial/TComPort.h"
+
+TDeviceLink::TDeviceLink(TCustomComPort& port, UpdaterView& view) : port_(port), view_(view) {}
+
+void TDeviceLink::ComPort1RxChar(TCustomComPort* /*sender*/, int count) {
+    ++rx_.eventCount;
+    if (count <= 0)
+        return;
+    readBuffer_.clear();
+    const int got = port_.ReadText(readBuffer_, count);
+    if (got <= 0 || readBuffer_.isEmpty())
+        return;
+    rx_.lastByte = static_cast<uint8_t>(readBuffer_.at(0));
+    rx_.reply.append(readBuffer_);
+}
+
+void TDeviceLink::SetupPort(const QString& name) {
+    ClosePortIfOpen();
+    port_.SetPort(name.isEmpty() ? view_.PortText() : name);
+    port_.SetBaudRate(br9600);
+}
+
+void TDeviceLink::ClosePortIfOpen() {
+    try {
+        if (port_.Connected())
+            port_.Close();
+    } catch (...) {
+        // A port that fails to close is as good as closed for what follows.
+    }
+}
+
+void TDeviceLink::SendSentence(QByteArrayView sentence) {
+    WriteSendBuffer(send_.Compose(sentence));
+}
+
+void TDeviceLink::WriteSendBuffer(int count) {
+    port_.WriteBytes(send_.Data(), count);
+}

@@ -1,0 +1,206 @@
+#include "flashing/FlashTransfer.h"
+
+#include "app/EventPump.h"
+#include "flashing/DeviceLink.h"
+#include "flashing/DeviceProtocol.h"
+#include "flashing/FirmwareImage.h"
+#include "flashing/UpdaterView.h"
+#include "serial/TComPort.h"
+
+#include <cmath>
+
+namespace {
+class PortCloser {
+public:
+    explicit PortCloser(TDeviceLink& link) : link_(link) {}
+    ~PortCloser() { link_.ClosePortIfOpen(); }
+    PortCloser(const PortCloser&) = delete;
+    PortCloser& operator=(const PortCloser&) = delete;
+
+private:
+    TDeviceLink& link_;
+};
+} // namespace
+
+TFlashTransfer::TFlashTransfer(TDeviceLink& link, UpdaterView& view, const TFirmwareImage& image)
+    : link_(link), view_(view), image_(image) {}
+
+bool TFlashTransfer::FlashOSImage() {
+    return Flash(DeviceProtocol::OSEntrySentence, QStringLiteral("-> STARTING OS FLASH UPDATE"));
+}
+
+bool TFlashTransfer::FlashExtImage() {
+    return Flash(DeviceProtocol::ExtEntrySentence, QStringLiteral("-> STARTING EXT FLASH UPDATE"));
+}
+
+bool TFlashTransfer::Flash(QByteArrayView entrySentence, const QString& startLine) {
+    view_.SetProgressMaximum(image_.Length());
+    view_.SetProgressPosition(0);
+    view_.AppendLine(startLine);
+    // The port is closed after every transfer, also when an error ends it.
+    PortCloser closer(link_);
+    return EnterBoot(entrySentence) && WaitForBootLoader() && SendBlocks() && ConfirmTransfer();
+}
+
+bool TFlashTransfer::EnterOSBoot() {
+    return EnterBoot(DeviceProtocol::OSEntrySentence);
+}
+
+bool TFlashTransfer::EnterExtBoot() {
+    return EnterBoot(DeviceProtocol::ExtEntrySentence);
+}
+
+bool TFlashTransfer::EnterBoot(QByteArrayView entrySentence) {
+    link_.SetupPort(QString());
+    TCustomComPort& port = link_.Port();
+    port.Open();
+    try {
+        SleepMs(PauseMs);
+        port.PurgeBuffers(true, true);
+        link_.Rx().ClearReply();
+        link_.SendSentence(entrySentence);
+        SleepMs(PauseMs);
+    } catch (...) {
+        link_.ClosePortIfOpen();
+        throw;
+    }
+    port.Close();
+    return true;
+}
+
+void TFlashTransfer::ReportAborted() {
+    view_.AppendLine(QStringLiteral("- ABORTED -"));
+    view_.SetStatusText(1, QStringLiteral("Aborted"));
+}
+
+bool TFlashTransfer::WaitForBootLoader() {
+    TReceiveState& rx = link_.Rx();
+    rx.Reset();
+    uint8_t nakPasses = 0;
+    view_.SetStatusText(1, QStringLiteral("Waiting for ACK..."));
+    TCustomComPort& port = link_.Port();
+    port.SetBaudRate(br115200);
+    port.Open();
+    SleepMs(PauseMs);
+    port.PurgeBuffers(true, true);
+
+    while (!view_.AbortRaised() && nakPasses < HandshakeNakPasses &&
+           rx.eventCount < HandshakeEventLimit) {
+        WaitPass();
+        if (rx.lastByte == DeviceProtocol::NAK)
+            ++nakPasses;
+    }
+
+    if (view_.AbortRaised()) {
+        ReportAborted();
+        return false;
+    }
+    if (nakPasses >= HandshakeNakPasses) {
+        view_.ExtendLastLine(QStringLiteral("  [OK]"));
+        view_.SetStatusText(1, QStringLiteral("Received ACK"));
+        return true;
+    }
+    view_.AppendLine(QStringLiteral("- TIMEOUT -"));
+    view_.SetStatusText(1, QStringLiteral("Timeout"));
+    return false;
+}
+
+int TFlashTransfer::RoundHalfAway(double x) {
+    if (x > 0)
+        return static_cast<int>(std::trunc(x + 0.5));
+    if (x < 0)
+        return static_cast<int>(std::trunc(x - 0.5));
+    return 0;
+}
+
+QString TFlashTransfer::PercentText(int32_t progressOffset, int32_t blockIndex) {
+    const int32_t done = (progressOffset + blockIndex * ImageClass::BlockSize) * 100;
+    return QStringLiteral("%1 %").arg(RoundHalfAway(static_cast<double>(done) / TotalBytes));
+}
+
+bool TFlashTransfer::SendBlocks() {
+    TReceiveState& rx = link_.Rx();
+    TSendBuffer& send = link_.SendBuffer();
+    int32_t blockIndex = 0;
+    uint8_t sequence = 1;
+    uint8_t canPasses = 0;
+
+    SleepMs(PauseMs);
+    link_.Port().PurgeBuffers(true, true);
+
+    while (blockIndex * ImageClass::BlockSize < image_.Length()) {
+        rx.ClearReply();
+        try {
+            view_.SetProgressText(PercentText(progressOffset_, blockIndex));
+        } catch (...) {
+            // The label keeps its previous text.
+        }
+        view_.SetProgressPosition(blockIndex * ImageClass::BlockSize);
+        view_.SetBlockText(QStringLiteral("Block: %1").arg(blockIndex + 1));
+
+        image_.BuildBlock(blockIndex, send.Data());
+        const DeviceProtocol::BlockHeader header = DeviceProtocol::HeaderForSequence(sequence);
+        send.Data()[0] = header.start;
+        send.Data()[1] = header.sequence;
+        send.Data()[2] = header.complement;
+        ++blockIndex;
+        ++sequence;
+        link_.WriteSendBuffer(TSendBuffer::Size);
+        rx.eventCount = 0;
+
+        while (rx.eventCount < BlockEventLimit && rx.lastByte != DeviceProtocol::ACK &&
+               canPasses < CancelPasses && !view_.AbortRaised()) {
+            WaitPass();
+            if (rx.lastByte == DeviceProtocol::NAK) {
+                view_.AppendLine(QStringLiteral("- NAK -"));
+                view_.SetStatusText(0, QStringLiteral("NAK"));
+                link_.WriteSendBuffer(TSendBuffer::Size);
+                SleepMs(PauseMs);
+            }
+            if (rx.lastByte == DeviceProtocol::CAN)
+                ++canPasses;
+        }
+
+        if (view_.AbortRaised() || canPasses >= CancelPasses) {
+            ReportAborted();
+            return false;
+        }
+        if (rx.eventCount >= BlockEventLimit) {
+            view_.AppendLine(QStringLiteral("- TIMEOUT -"));
+            view_.SetStatusText(1, QStringLiteral("Timeout"));
+            return false;
+        }
+        view_.SetStatusText(0, QStringLiteral("ACK"));
+    }
+    view_.SetProgressPosition(view_.ProgressMaximum());
+    return true;
+}
+
+bool TFlashTransfer::ConfirmTransfer() {
+    TReceiveState& rx = link_.Rx();
+    rx.Reset();
+    link_.WriteSendBuffer(link_.SendBuffer().ComposeByte(DeviceProtocol::EOT));
+    SleepMs(PauseMs);
+
+    while (rx.eventCount < ConfirmEventLimit && rx.lastByte != DeviceProtocol::ACK &&
+           !view_.AbortRaised()) {
+        WaitPass();
+        if (rx.lastByte == DeviceProtocol::NAK) {
+            view_.AppendLine(QStringLiteral("- NAK -"));
+            link_.WriteSendBuffer(1);
+        }
+    }
+
+    if (view_.AbortRaised()) {
+        ReportAborted();
+        return false;
+    }
+    if (rx.eventCount >= ConfirmEventLimit) {
+        view_.AppendLine(QStringLiteral("- No Confirmation! -"));
+        view_.SetStatusText(1, QStringLiteral("No Confirmation!"));
+        return true;
+    }
+    view_.AppendLine(QStringLiteral("-> FLASHING CONFIRMED  [OK]"));
+    view_.SetStatusText(1, QStringLiteral("OK"));
+    return true;
+}
