@@ -1,5 +1,6 @@
 #pragma once
 
+#include "web/TransferDialog.h"
 #include "web/TransferDialogSettings.h"
 
 #include <QPointer>
@@ -9,7 +10,6 @@
 #include <functional>
 
 class TWebGet;
-class TTransferDialog;
 class THttpSession;
 
 // Transfer kinds; this engine carries out HTTP downloads.

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+// What the test server answers on one path.
+struct TestRoute {
+    int status = 200;
+    QByteArray body{};
+    bool sendLength = true;
+    // Content-Length announced instead of the body's size (a body cut short).
+    qint64 announcedLength = -1;
+    QByteArray location{};
+    // With trickleMs set the body goes out trickleBytes at a time, one piece per interval.
+    int trickleMs = 0;
+    int trickleBytes = 1;
+};
+
+// A small HTTP/1.1 server on 127.0.0.1 (free port) answering from the test's own event loop,
+// which the components under test keep running while they wait.
+class TestHttpServer : public QObject {
+    Q_OBJECT
+public:
+    bool Start();
+    quint16 Port() const { return server.serverPort(); }
+    QString BaseUrl() const;
+    QString Url(const QString& path) const { return BaseUrl() + path; }
+
+    void Route(const QString& path, const TestRoute& route) { routes.insert(path, route); }
+    int Hits(const QString& path) const { return hits.value(path); }
+    // A header of the last request for path, by lower-case name.
+    QByteArray LastHeader(const QString& path, const QByteArray& name) const;
+
+private:
+    void Serve(class QTcpSocket* socket);
+    void Answer(QTcpSocket* socket, const QString& path);
+
+    QTcpServer server;
+    QHash<QString, TestRoute> routes;
+    QHash<QString, int> hits;
+    QHash<QString, QHash<QByteArray, QByteArray>> lastHeaders;
+};

@@ -1,0 +1,377 @@
+#include "TestHttpServer.h"
+#include "WebTestSupport.h"
+
+#include "app/Errors.h"
+#include "web/TransferDialog.h"
+#include "web/UpdateServer.h"
+#include "web/WebGet.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+QByteArray Payload(int size) {
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+    return data;
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void WriteFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+}
+
+int TransferDialogsAlive() {
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        count += qobject_cast<TTransferDialog*>(widget) ? 1 : 0;
+    return count;
+}
+
+class WebGetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearProxyEnvironment();
+        ASSERT_TRUE(server.Start());
+        ASSERT_TRUE(temp.isValid());
+        work = temp.path() + "/QLMUpdate";
+        get.OnError = [this](TWebGet&, int code) { errors << code; };
+        get.OnErrorInfo = [this](TWebGet&, int, const QString& info) { infos << info; };
+        get.OnURLNotFound = [this](TWebGet&, const QString& url) { notFound << url; };
+    }
+    void TearDown() override { EXPECT_EQ(TransferDialogsAlive(), 0); }
+
+    TWebGetItem& AddItem(const QString& path) {
+        TWebGetItem& item = get.Items.Add();
+        item.URL = server.Url(path);
+        item.TargetDir = work;
+        return item;
+    }
+
+    TestHttpServer server;
+    QTemporaryDir temp;
+    QString work;
+    TWebGet get;
+    QList<int> errors;
+    QStringList infos;
+    QStringList notFound;
+};
+} // namespace
+
+TEST_F(WebGetTest, PackageFromConfiguredServerWithDialog) {
+    const QByteArray package = Payload(300000);
+    qputenv("QLM_UPDATE_SERVER", server.BaseUrl().toLatin1());
+    server.Route(UpdateServer::PackagePath, TestRoute{.body = package});
+    TWebGetItem& item = get.Items.Add();
+    item.URL = UpdateServer::PackageUrl();
+    item.TargetDir = work; // missing: created
+
+    bool shownBefore = false;
+    QString fileLine;
+    QString title;
+    bool visible = true;
+    uint64_t last = 0;
+    bool piecesSmall = true;
+    int maxBar = 0;
+    get.OnBeforeDialogShow = [&](TWebGet& sender, TTransferDialog& dialog) {
+        shownBefore = !dialog.isVisible() && sender.Dialog() == &dialog;
+    };
+    get.OnCopyProgress = [&](TWebGet& sender, int fileidx, uint64_t size, uint64_t total) {
+        EXPECT_EQ(fileidx, 1);
+        EXPECT_EQ(total, uint64_t(package.size()));
+        piecesSmall = piecesSmall && size - last <= 4096;
+        last = size;
+        visible = visible && sender.Dialog()->isVisible();
+        fileLine = sender.Dialog()->FileLine()->text();
+        title = sender.Dialog()->windowTitle();
+        maxBar = std::max(maxBar, sender.Dialog()->ProgressBar()->value());
+    };
+    QStringList order;
+    get.OnFileStart = [&](TWebGet&, int idx) { order << QStringLiteral("start %1").arg(idx); };
+    get.OnFileDone = [&](TWebGet&, int idx) { order << QStringLiteral("done %1").arg(idx); };
+    get.OnCopyDone = [&](TWebGet& sender) {
+        order << "copy done";
+        EXPECT_EQ(sender.Dialog(), nullptr);
+    };
+
+    get.Execute();
+    qunsetenv("QLM_UPDATE_SERVER");
+
+    EXPECT_TRUE(item.Done);
+    EXPECT_EQ(ReadFile(work + "/QLMUpdate.zip"), package);
+    EXPECT_TRUE(shownBefore);
+    EXPECT_TRUE(visible);
+    EXPECT_TRUE(piecesSmall);
+    EXPECT_EQ(last, uint64_t(package.size()));
+    EXPECT_EQ(maxBar, 100);
+    EXPECT_EQ(fileLine,
+              QStringLiteral("File : QLMUpdate.zip from 127.0.0.1:%1").arg(server.Port()));
+    EXPECT_EQ(title, "Downloading ...");
+    EXPECT_EQ(order, QStringList({"start 0", "done 0", "copy done"}));
+    EXPECT_EQ(get.Dialog(), nullptr);
+    EXPECT_FALSE(get.Executing());
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_EQ(get.LastTargetFile(), work + "/QLMUpdate.zip");
+    EXPECT_EQ(server.LastHeader(UpdateServer::PackagePath, "user-agent"), "WebGet");
+    EXPECT_EQ(server.LastHeader(UpdateServer::PackagePath, "authorization"), "");
+}
+
+TEST_F(WebGetTest, RefusedStatusLeavesExistingTargetUntouched) {
+    for (int status : {404, 500, 401, 300}) {
+        SCOPED_TRACE(status);
+        errors.clear();
+        infos.clear();
+        const QString path = QStringLiteral("/s%1/QLMUpdate.zip").arg(status);
+        server.Route(path, TestRoute{.status = status, .body = "refused"});
+        QDir().mkpath(work);
+        WriteFile(work + "/QLMUpdate.zip", "earlier package");
+        get.Items.Clear();
+        TWebGetItem& item = AddItem(path);
+        item.Done = true;
+        get.Execute();
+        EXPECT_FALSE(item.Done);
+        EXPECT_EQ(ReadFile(work + "/QLMUpdate.zip"), "earlier package");
+        EXPECT_EQ(errors, QList<int>{status});
+        EXPECT_EQ(infos, QStringList{QStringLiteral("Returned http error code %1").arg(status)});
+    }
+}
+
+TEST_F(WebGetTest, OutcomesByResponse) {
+    const QByteArray body = Payload(10000);
+    server.Route("/real/other-name.bin", TestRoute{.body = body});
+    struct Case {
+        const char* path;
+        TestRoute route;
+        bool done;
+        QByteArray file;
+    } cases[] = {
+        {"/a/QLMUpdate.zip", TestRoute{.body = body}, true, body},
+        {"/b/QLMUpdate.zip", TestRoute{.body = body, .sendLength = false}, true, body},
+        {"/c/QLMUpdate.zip", TestRoute{.status = 302, .location = "/real/other-name.bin"}, true,
+         body},
+        {"/d/QLMUpdate.zip", TestRoute{.status = 301, .location = "/real/other-name.bin"}, true,
+         body},
+        {"/e/QLMUpdate.zip", TestRoute{.body = ""}, false, ""},
+        {"/f/QLMUpdate.zip", TestRoute{.body = body.left(5000), .announcedLength = 10000}, true,
+         body.left(5000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        server.Route(c.path, c.route);
+        QDir().mkpath(work);
+        // An existing package is replaced without a question.
+        WriteFile(work + "/QLMUpdate.zip", "earlier package");
+        get.Items.Clear();
+        TWebGetItem& item = AddItem(c.path);
+        get.Execute();
+        EXPECT_EQ(item.Done, c.done);
+        EXPECT_EQ(ReadFile(work + "/QLMUpdate.zip"), c.file);
+        EXPECT_TRUE(errors.isEmpty());
+        EXPECT_FALSE(QFile::exists(work + "/other-name.bin"));
+    }
+}
+
+TEST_F(WebGetTest, UnknownLengthKeepsBarAtZero) {
+    server.Route("/n/QLMUpdate.zip", TestRoute{.body = Payload(3000), .sendLength = false});
+    AddItem("/n/QLMUpdate.zip");
+    QStringList lines;
+    int bar = -1;
+    get.OnCopyProgress = [&](TWebGet& sender, int, uint64_t, uint64_t total) {
+        EXPECT_EQ(total, 0u);
+        lines << sender.Dialog()->ProgressLine()->text();
+        bar = std::max(bar, sender.Dialog()->ProgressBar()->value());
+    };
+    get.Execute();
+    EXPECT_EQ(bar, 0);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.first().startsWith("Progress : ")) << lines.first().toStdString();
+    EXPECT_FALSE(lines.first().contains(" of ")) << lines.first().toStdString();
+}
+
+TEST_F(WebGetTest, QueryStringNameAndTrailingSeparator) {
+    server.Route("/pkg.zip?v=3", TestRoute{.body = "zip"});
+    TWebGetItem& item = AddItem("/pkg.zip?v=3");
+    item.TargetDir = work + "/";
+    get.Execute();
+    EXPECT_TRUE(item.Done);
+    EXPECT_EQ(ReadFile(work + "/pkg.zip?v=3"), "zip");
+}
+
+TEST_F(WebGetTest, UnreachableAndUncreatableTargets) {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const QString closed =
+        QStringLiteral("http://127.0.0.1:%1/QLMUpdate.zip").arg(probe.serverPort());
+    probe.close();
+    TWebGetItem& unreachable = get.Items.Add();
+    unreachable.URL = closed;
+    unreachable.TargetDir = work;
+
+    // A regular file where the directory should be.
+    WriteFile(temp.path() + "/blocker", "x");
+    server.Route("/QLMUpdate.zip", TestRoute{.body = "zip"});
+    TWebGetItem& blocked = AddItem("/QLMUpdate.zip");
+    blocked.TargetDir = temp.path() + "/blocker/sub";
+
+    get.Execute();
+    EXPECT_FALSE(unreachable.Done);
+    EXPECT_FALSE(blocked.Done);
+    EXPECT_EQ(notFound, QStringList{closed});
+    EXPECT_FALSE(QFile::exists(work));
+    EXPECT_EQ(errors, QList<int>{3});
+    EXPECT_EQ(infos,
+              QStringList{"Cannot create file " + temp.path() + "/blocker/sub/QLMUpdate.zip"});
+}
+
+TEST_F(WebGetTest, BasicAuthorizationWhenCredentialsSet) {
+    server.Route("/QLMUpdate.zip", TestRoute{.body = "zip"});
+    TWebGetItem& item = AddItem("/QLMUpdate.zip");
+    item.HTTPUserID = "Aladdin";
+    item.HTTPPassword = "open sesame";
+    get.Execute();
+    EXPECT_TRUE(item.Done);
+    EXPECT_EQ(server.LastHeader("/QLMUpdate.zip", "authorization"),
+              "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
+}
+
+TEST_F(WebGetTest, CancelDuringSlowDownloadLeavesNoFile) {
+    server.Route("/slow/QLMUpdate.zip",
+                 TestRoute{.body = Payload(100000), .trickleMs = 5, .trickleBytes = 100});
+    server.Route("/next.bin", TestRoute{.body = "next"});
+    TWebGetItem& slow = AddItem("/slow/QLMUpdate.zip");
+    AddItem("/next.bin");
+    QDir().mkpath(work);
+    WriteFile(work + "/QLMUpdate.zip", "earlier package");
+
+    int cancels = 0;
+    QStringList order;
+    get.OnCopyCancel = [&](TWebGet&) { ++cancels; };
+    get.OnFileDone = [&](TWebGet&, int idx) { order << QStringLiteral("done %1").arg(idx); };
+    get.OnCopyDone = [&](TWebGet&) { order << "copy done"; };
+    bool hiddenAtOnce = false;
+    uint64_t received = 0;
+    get.OnCopyProgress = [&](TWebGet& sender, int, uint64_t size, uint64_t) {
+        received = size;
+        // Once some data is in, the user clicks Cancel.
+        if (size >= 500 && cancels == 0)
+            QTimer::singleShot(0, [&sender, &hiddenAtOnce] {
+                QPushButton* button =
+                    sender.Dialog()->findChild<QPushButton*>(QStringLiteral("btnCancel"));
+                ASSERT_NE(button, nullptr);
+                button->click();
+                hiddenAtOnce = !sender.Dialog()->isVisible();
+            });
+    };
+    get.Execute();
+    EXPECT_EQ(cancels, 1);
+    EXPECT_TRUE(hiddenAtOnce);
+    EXPECT_FALSE(slow.Done);
+    EXPECT_LT(received, 100000u);
+    EXPECT_FALSE(QFile::exists(work + "/QLMUpdate.zip"));
+    EXPECT_EQ(server.Hits("/next.bin"), 0);
+    EXPECT_EQ(order, QStringList{"copy done"});
+}
+
+TEST_F(WebGetTest, CancelBeforeTheServerAnswers) {
+    // A server that accepts but never answers.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    TWebGetItem& item = get.Items.Add();
+    item.URL = QStringLiteral("http://127.0.0.1:%1/QLMUpdate.zip").arg(silent.serverPort());
+    item.TargetDir = work;
+    get.ShowDialog = false;
+    QTimer::singleShot(50, [this] { get.Cancel(); });
+    get.Execute();
+    EXPECT_FALSE(item.Done);
+    EXPECT_TRUE(notFound.isEmpty());
+    EXPECT_FALSE(QFile::exists(work + "/QLMUpdate.zip"));
+}
+
+TEST_F(WebGetTest, HiddenDialogAndNoReentry) {
+    server.Route("/QLMUpdate.zip",
+                 TestRoute{.body = Payload(2000), .trickleMs = 2, .trickleBytes = 200});
+    TWebGetItem& item = AddItem("/QLMUpdate.zip");
+    get.ShowDialog = false;
+    bool everVisible = false;
+    int nested = 0;
+    get.OnCopyProgress = [&](TWebGet& sender, int, uint64_t, uint64_t) {
+        everVisible = everVisible || sender.Dialog()->isVisible();
+    };
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (get.Executing()) {
+            ++nested;
+            get.Execute(); // refused while one runs
+        }
+    });
+    timer.start(3);
+    get.Execute();
+    timer.stop();
+    EXPECT_GT(nested, 0);
+    EXPECT_FALSE(everVisible);
+    EXPECT_TRUE(item.Done);
+    EXPECT_EQ(server.Hits("/QLMUpdate.zip"), 1);
+}
+
+TEST_F(WebGetTest, WriteFailureRaisesAndLeavesNothingOpen) {
+    server.Route("/QLMUpdate.zip", TestRoute{.body = Payload(200000)});
+    AddItem("/QLMUpdate.zip");
+    // The disk refuses everything past 64 KiB.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool raised = false;
+    try {
+        get.Execute();
+    } catch (const EInOutError& error) {
+        raised = true;
+        EXPECT_TRUE(QString(error.what()).contains("QLMUpdate.zip"));
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(raised);
+    EXPECT_FALSE(get.Executing());
+    EXPECT_EQ(get.Dialog(), nullptr);
+    EXPECT_FALSE(QFile::exists(work + "/QLMUpdate.zip"));
+}
+
+TEST_F(WebGetTest, SeveralItemsCountedInFileLine) {
+    server.Route("/one.bin", TestRoute{.body = "1"});
+    server.Route("/two.bin", TestRoute{.body = "2"});
+    AddItem("/one.bin");
+    AddItem("/skipped.bin").Active = false;
+    AddItem("/two.bin");
+    QStringList lines;
+    get.OnCopyProgress = [&](TWebGet& sender, int, uint64_t, uint64_t) {
+        const QString line = sender.Dialog()->FileLine()->text();
+        if (lines.isEmpty() || lines.last() != line)
+            lines << line;
+    };
+    get.Execute();
+    const QString host = QStringLiteral("127.0.0.1:%1").arg(server.Port());
+    EXPECT_EQ(lines, QStringList({"File : 1 of 2 : one.bin from " + host,
+                                  "File : 2 of 2 : two.bin from " + host}));
+    EXPECT_EQ(ReadFile(work + "/two.bin"), "2");
+    EXPECT_FALSE(get.Items[1].Done);
+    EXPECT_EQ(server.Hits("/skipped.bin"), 0);
+}
