@@ -1,8 +1,10 @@
 #include "serial/TComThread.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QEvent>
 #include <cerrno>
+#include <exception>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <system_error>
@@ -31,6 +33,9 @@ struct TComThread::State {
         bool ok = true;
         try {
             delivery();
+        } catch (const std::exception& error) {
+            qWarning("Receive handler failed, delivery ends: %s", error.what());
+            ok = false;
         } catch (...) {
             ok = false;
         }

@@ -43,7 +43,7 @@ TEST_F(ComComboBoxTest, RebuildListsSortedPortsAndSelectsTheFirst) {
     EXPECT_EQ(box.ComProperty(), cpNone);
     EXPECT_EQ(box.ItemIndex(), -1);
     box.SetComProperty(cpPort);
-    EXPECT_EQ(Items(), (QStringList {"COM10", "COM2", "COM3"}));
+    EXPECT_EQ(Items(), (QStringList{"COM10", "COM2", "COM3"}));
     EXPECT_EQ(box.ItemIndex(), 0);
     EXPECT_EQ(box.Text(), "COM10");
     EXPECT_EQ(changes, 0);
@@ -60,7 +60,7 @@ TEST_F(ComComboBoxTest, NoPortsGiveAnEmptySelection) {
 TEST_F(ComComboBoxTest, DuplicateNamesAreListedTwice) {
     Present({"COM4", "COM4"});
     box.SetComProperty(cpPort);
-    EXPECT_EQ(Items(), (QStringList {"COM4", "COM4"}));
+    EXPECT_EQ(Items(), (QStringList{"COM4", "COM4"}));
 }
 
 TEST_F(ComComboBoxTest, TextSelectsTheFirstEqualItemIgnoringCase) {

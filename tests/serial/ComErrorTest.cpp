@@ -31,5 +31,6 @@ TEST(ComErrorTest, MessageForms) {
     EXPECT_EQ(plain.Message(), QStringLiteral("COM7 Error: Cannot set property while connected"));
 
     const EComPortExt unknown(42, 0, QStringLiteral("EnumComPorts"));
-    EXPECT_EQ(unknown.Message(), QStringLiteral("COM Port Error: Unknown Error #42 on EnumComPorts"));
+    EXPECT_EQ(unknown.Message(),
+              QStringLiteral("COM Port Error: Unknown Error #42 on EnumComPorts"));
 }

@@ -22,7 +22,7 @@ protected:
             struct Leave {
                 int& depth;
                 ~Leave() { --depth; }
-            } leave {depth};
+            } leave{depth};
             if (onCall)
                 onCall(count);
             else
@@ -65,7 +65,7 @@ TEST_F(ComPortReceiveTest, ArrivalsWhileTheWindowThreadSleepsComeAsOneCall) {
     SleepMs(50);
     ASSERT_TRUE(PumpUntil([&] { return !counts.empty(); }, 2000));
     PumpFor(200); // a later notification finds nothing left and calls nobody
-    EXPECT_EQ(counts, std::vector<int> {4});
+    EXPECT_EQ(counts, std::vector<int>{4});
     EXPECT_EQ(received, QByteArray("ABCD"));
 }
 
@@ -151,7 +151,7 @@ TEST_F(ComPortReceiveTest, UnreadBytesDoNotSpin) {
     PumpFor(1000);
     const double cpuMs = ProcessCpuMs() - cpuBefore;
     EXPECT_LT(cpuMs, 150.0);
-    EXPECT_EQ(counts, std::vector<int> {5});
+    EXPECT_EQ(counts, std::vector<int>{5});
     pty.Write("678");
     ASSERT_TRUE(PumpUntil([&] { return counts.size() == 2; }, 2000));
     EXPECT_EQ(counts.back(), 8);

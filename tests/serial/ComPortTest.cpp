@@ -14,9 +14,7 @@ namespace {
 
 class ComPortTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        port.SetPort(pty.SlavePath());
-    }
+    void SetUp() override { port.SetPort(pty.SlavePath()); }
 
     // The code of the EComPortExt that op raises, or -1 when it raises none.
     template <typename Op> static int RaisedCode(Op op, QString* message = nullptr) {
@@ -40,15 +38,17 @@ TEST_F(ComPortTest, DefaultsAndDevicePaths) {
     EXPECT_EQ(fresh.BaudRate(), br9600);
     EXPECT_EQ(fresh.DataBits(), dbEight);
     EXPECT_EQ(fresh.StopBits(), sbOneStopBit);
-    EXPECT_EQ(fresh.Parity(), TComParity {});
+    EXPECT_EQ(fresh.Parity(), TComParity{});
     EXPECT_FALSE(fresh.FlowControl().XonXoffOut);
     EXPECT_EQ(fresh.FlowControl().ControlDTR, dtrDisable);
     EXPECT_EQ(fresh.FlowControl().ControlRTS, rtsDisable);
     EXPECT_EQ(fresh.Timeouts().WriteTotalConstant, 1000);
     EXPECT_EQ(fresh.Timeouts().WriteTotalMultiplier, 100);
     EXPECT_FALSE(fresh.Connected());
-    EXPECT_EQ(TCustomComPort::DevicePath(QStringLiteral("ttyUSB0")), QStringLiteral("/dev/ttyUSB0"));
-    EXPECT_EQ(TCustomComPort::DevicePath(QStringLiteral("/dev/pts/7")), QStringLiteral("/dev/pts/7"));
+    EXPECT_EQ(TCustomComPort::DevicePath(QStringLiteral("ttyUSB0")),
+              QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_EQ(TCustomComPort::DevicePath(QStringLiteral("/dev/pts/7")),
+              QStringLiteral("/dev/pts/7"));
 }
 
 TEST_F(ComPortTest, OpensAndClosesRepeatedlyWithoutLeavingThreads) {
@@ -94,7 +94,8 @@ TEST_F(ComPortTest, HeldPortCannotBeOpenedUntilReleased) {
     second.SetPort(pty.SlavePath());
     QString message;
     EXPECT_EQ(RaisedCode([&] { second.Open(); }, &message), 1);
-    EXPECT_EQ(message, QStringLiteral("COM Port Error: Unable to open com port on ") + pty.SlavePath());
+    EXPECT_EQ(message,
+              QStringLiteral("COM Port Error: Unable to open com port on ") + pty.SlavePath());
     EXPECT_FALSE(second.Connected());
     // The failed attempt must not disturb the holder.
     const QByteArray ping("ping");
@@ -140,7 +141,7 @@ TEST_F(ComPortTest, ExclusiveFlagIsSetWhileOpenAndClearedByClose) {
 
 TEST_F(ComPortTest, LineIsRaw8N1WithoutFlowControl) {
     port.Open();
-    termios t {};
+    termios t{};
     ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
     EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);

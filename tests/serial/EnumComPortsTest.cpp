@@ -8,14 +8,14 @@
 namespace {
 
 TEST(EnumComPortsTest, SortsAsCaseInsensitiveTextKeepingDuplicates) {
-    QStringList ports {"COM3", "COM10", "COM2", "ttyUSB1", "ttyacm0", "TTYS0", "COM2"};
+    QStringList ports{"COM3", "COM10", "COM2", "ttyUSB1", "ttyacm0", "TTYS0", "COM2"};
     SortComPorts(ports);
-    EXPECT_EQ(ports, (QStringList {"COM10", "COM2", "COM2", "COM3", "ttyacm0", "TTYS0", "ttyUSB1"}));
+    EXPECT_EQ(ports, (QStringList{"COM10", "COM2", "COM2", "COM3", "ttyacm0", "TTYS0", "ttyUSB1"}));
 }
 
 TEST(EnumComPortsTest, ExtraPortsAreTheNonEmptyEntries) {
     EXPECT_EQ(ExtraComPorts(QStringLiteral(":/tmp/b::/dev/pts/3:")),
-              (QStringList {"/tmp/b", "/dev/pts/3"}));
+              (QStringList{"/tmp/b", "/dev/pts/3"}));
     EXPECT_TRUE(ExtraComPorts(QString()).isEmpty());
 }
 
@@ -42,20 +42,20 @@ TEST(EnumComPortsTest, HardwarePortsComeFromTheTtyClass) {
         }
     };
     addEntry("ttyUSB0", true, nullptr, true);
-    addEntry("ttyS0", true, "0\n", true);  // placeholder without a UART
-    addEntry("ttyS1", true, "4\n", true);  // a 16550A
-    addEntry("ttyS2", true, nullptr, true); // no type to tell: kept
-    addEntry("tty0", false, nullptr, true); // virtual terminal
+    addEntry("ttyS0", true, "0\n", true);      // placeholder without a UART
+    addEntry("ttyS1", true, "4\n", true);      // a 16550A
+    addEntry("ttyS2", true, nullptr, true);    // no type to tell: kept
+    addEntry("tty0", false, nullptr, true);    // virtual terminal
     addEntry("ttyACM0", true, nullptr, false); // no device node to open
     EXPECT_EQ(HardwareComPorts(dir.filePath("class"), dir.filePath("dev")),
-              (QStringList {"ttyS1", "ttyS2", "ttyUSB0"}));
+              (QStringList{"ttyS1", "ttyS2", "ttyUSB0"}));
     EXPECT_TRUE(HardwareComPorts(dir.filePath("missing"), dir.filePath("dev")).isEmpty());
 }
 
 TEST(EnumComPortsTest, ListsExtraPortsSortedWithTheHardwarePorts) {
     const QByteArray saved = qgetenv("QLM_EXTRA_PORTS");
     qputenv("QLM_EXTRA_PORTS", "/tmp/qlm-b:/TMP/qlm-a::/tmp/qlm-b");
-    QStringList ports {"stale"};
+    QStringList ports{"stale"};
     EnumComPorts(ports);
     qputenv("QLM_EXTRA_PORTS", saved);
 

@@ -43,7 +43,7 @@ QByteArray PtyPair::Read(int want, int timeoutMs) {
                               .count();
         if (left <= 0)
             break;
-        pollfd p {master_, POLLIN, 0};
+        pollfd p{master_, POLLIN, 0};
         poll(&p, 1, static_cast<int>(left));
         if (p.revents & (POLLHUP | POLLERR)) {
             // Nobody holds the slave: nothing can arrive.
@@ -65,7 +65,7 @@ int PtyPair::LineRate() const {
 }
 
 double ProcessCpuMs() {
-    timespec t {};
+    timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
 }
