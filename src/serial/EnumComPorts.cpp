@@ -18,6 +18,16 @@ bool IsPlaceholderUart(const QString& entryDir, const QString& name) {
     return type.readAll().trimmed() == "0";
 }
 
+// Terminals the kernel writes its console to; probing them would write into the console.
+QStringList ConsoleTerminals(const QString& classDir) {
+    QFile active(classDir + QStringLiteral("/console/active"));
+    if (!active.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(active.readAll())
+        .split(QLatin1Char(' '), Qt::SkipEmptyParts)
+        .replaceInStrings(QStringLiteral("\n"), QString());
+}
+
 bool MayReadWrite(const QString& path) {
     return access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
 }
@@ -28,11 +38,12 @@ QStringList HardwareComPorts(const QString& classDir, const QString& devDir) {
     QStringList names;
     const QDir dir(classDir);
     const QStringList entries = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    const QStringList consoles = ConsoleTerminals(classDir);
     for (const QString& name : entries) {
         const QString entryDir = dir.filePath(name);
         if (!QFileInfo::exists(entryDir + QStringLiteral("/device")))
             continue; // virtual terminals, consoles and the like
-        if (IsPlaceholderUart(entryDir, name))
+        if (IsPlaceholderUart(entryDir, name) || consoles.contains(name))
             continue;
         if (!MayReadWrite(devDir + QLatin1Char('/') + name))
             continue;

@@ -5,7 +5,7 @@
 
 // Replaces ports with the present serial ports, sorted case-insensitively as text (COM10
 // before COM2, duplicates kept): the devices under /sys/class/tty that have real hardware
-// behind them and that the user may read and write, plus every path listed in the environment
+// behind them, are not the system console and that the user may read and write, plus every path listed in the environment
 // variable QLM_EXTRA_PORTS (colon-separated; simulated devices on pseudo-terminals). A source
 // that cannot be read adds no names and raises nothing.
 void EnumComPorts(QStringList& ports);
