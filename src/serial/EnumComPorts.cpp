@@ -24,8 +24,8 @@ QStringList ConsoleTerminals(const QString& classDir) {
     if (!active.open(QIODevice::ReadOnly))
         return {};
     return QString::fromLatin1(active.readAll())
-        .split(QLatin1Char(' '), Qt::SkipEmptyParts)
-        .replaceInStrings(QStringLiteral("\n"), QString());
+        .simplified()
+        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 bool MayReadWrite(const QString& path) {
