@@ -25,11 +25,13 @@ int MsLeft(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
 }
 
-// Waits for the fd to become ready for events, at most timeoutMs (-1: no limit).
-void WaitReady(int fd, short events, int timeoutMs) {
+// Waits for the fd to become ready for events, at most timeoutMs (-1: no limit); returns the
+// events seen (0 on time-out).
+short WaitReady(int fd, short events, int timeoutMs) {
     pollfd p{fd, events, 0};
     while (poll(&p, 1, timeoutMs) < 0 && errno == EINTR) {
     }
+    return p.revents;
 }
 
 } // namespace
@@ -285,7 +287,10 @@ int TCustomComPort::WriteBytes(const void* buffer, int count) {
         // The driver's queue is full: wait until it takes more, within the time-out.
         if (limited && MsLeft(deadline) == 0)
             break;
-        WaitReady(fd_, POLLOUT, limited ? MsLeft(deadline) : -1);
+        const short ready = WaitReady(fd_, POLLOUT, limited ? MsLeft(deadline) : -1);
+        // A device that is gone never takes bytes again; waiting out the time-out would spin.
+        if ((ready & (POLLHUP | POLLERR | POLLNVAL)) && !(ready & POLLOUT))
+            Raise(CE_WriteFailed, EIO);
     }
     return written;
 }

@@ -281,6 +281,20 @@ TEST_F(ComPortTest, WriteGoesOnWhenTheLineResumes) {
     EXPECT_EQ(pty.Read(sentence.size(), 2000), sentence);
 }
 
+TEST_F(ComPortTest, WriteToVanishedDeviceFailsAtOnce) {
+    port.Open();
+    pty.HangUp();
+    const QByteArray sentence("$PQLM,PROBE\n");
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(RaisedCode([&] { port.WriteBytes(sentence.constData(), sentence.size()); }), 2);
+    EXPECT_LT(timer.elapsed(), 1000);
+    QByteArray text;
+    EXPECT_EQ(port.ReadText(text, 10), 0);
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+}
+
 TEST_F(ComPortTest, ClosedPortRefusesIo) {
     QByteArray text;
     EXPECT_EQ(RaisedCode([&] { port.WriteBytes("x", 1); }), 2);
