@@ -15,6 +15,7 @@
 
 namespace {
 constexpr int PieceBytes = 4096;
+constexpr qsizetype WriteBufferBytes = 256 * 1024;
 constexpr int CannotCreateFile = 3;
 const QString Agent = QStringLiteral("WebGet");
 
@@ -162,7 +163,8 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
     if (!item.TargetDir.isEmpty())
         QDir().mkpath(item.TargetDir);
     QFile file(target);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Unbuffered: the pieces are gathered in writeBuffer, so few large writes reach the disk.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         request.Close();
         RaiseError(CannotCreateFile, QStringLiteral("Cannot create file ") + target);
         return false;
@@ -176,6 +178,14 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
         file.remove();
         request.Close();
         throw EInOutError(QStringLiteral("Cannot write file %1: %2").arg(target, reason), code);
+    };
+
+    QByteArray writeBuffer;
+    writeBuffer.reserve(WriteBufferBytes);
+    auto flushBuffer = [&] {
+        if (!writeBuffer.isEmpty() && file.write(writeBuffer) != writeBuffer.size())
+            writeFailed();
+        writeBuffer.resize(0);
     };
 
     const uint64_t total = request.ContentLength();
@@ -193,8 +203,9 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
         if (got < 0)
             break;
         if (got > 0) {
-            if (file.write(piece, got) != got)
-                writeFailed();
+            writeBuffer.append(piece, static_cast<qsizetype>(got));
+            if (writeBuffer.size() >= WriteBufferBytes)
+                flushBuffer();
             received += static_cast<uint64_t>(got);
             result = true;
         }
@@ -203,8 +214,7 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
         if (OnCopyProgress)
             OnCopyProgress(*this, fileNumber, received, total);
     }
-    if (!file.flush())
-        writeFailed();
+    flushBuffer();
     file.close();
     request.Close();
     if (CancelRaised())
