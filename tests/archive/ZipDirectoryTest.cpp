@@ -63,6 +63,10 @@ struct TailCase {
     bool warns;
 };
 
+void PrintTo(const TailCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class ZipTailTest : public ZipTest, public ::testing::WithParamInterface<TailCase> {};
 
 TEST_P(ZipTailTest, WarnsOnlyAboutRealGarbageAfterTheArchive) {
@@ -146,6 +150,10 @@ struct DamageCase {
     std::function<void(const QString& path, const ZipLayout&)> damage;
     const char* message;
 };
+
+void PrintTo(const DamageCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class ZipDamageTest : public ZipTest, public ::testing::WithParamInterface<DamageCase> {};
 

@@ -212,6 +212,10 @@ struct SkipCase {
     int code;
 };
 
+void PrintTo(const SkipCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class ZipPasswordSkipTest : public ZipPasswordTest,
                             public ::testing::WithParamInterface<SkipCase> {};
 

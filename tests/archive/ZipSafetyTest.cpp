@@ -68,10 +68,13 @@ struct MismatchCase {
     int code;
 };
 
+void PrintTo(const MismatchCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class ZipMismatchTest : public ZipTest, public ::testing::WithParamInterface<MismatchCase> {};
 
 TEST_P(ZipMismatchTest, MemberThatDisagreesWithItsEntryLeavesNoFile) {
-    const QByteArray data = TextBytes(100000, "payload ");
     const QString path =
         ws.PyZip("m.zip", "z.writestr('good.bin', b'good')\n"
                           "z.writestr('bad.bin', b''.join(b'payload %d\\n' % (i % 97) for i in "
@@ -95,7 +98,6 @@ TEST_P(ZipMismatchTest, MemberThatDisagreesWithItsEntryLeavesNoFile) {
     EXPECT_TRUE(Boxes().isEmpty()) << qPrintable(BoxTexts().join('|'));
     EXPECT_EQ(ws.BaseEntries(), QStringList({"after.bin", "good.bin"}));
     EXPECT_EQ(ws.ReadFile("sandbox/out/after.bin"), QByteArray("after"));
-    EXPECT_EQ(data.size(), 100000);
 }
 
 INSTANTIATE_TEST_SUITE_P(
