@@ -1,5 +1,6 @@
 #include "archive/PasswordDialog.h"
 
+#include "app/ErrorReport.h"
 #include "archive/ZipMessages.h"
 
 #include <QApplication>
@@ -47,18 +48,20 @@ TPasswordDialog::TPasswordDialog(QWidget* parent) : QDialog(parent) {
     cancel->setObjectName(QStringLiteral("btnCancel"));
     cancelAll->setObjectName(QStringLiteral("btnCancelAll"));
     ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, [this] {
-        m_answer = TZipPasswordAnswer::Ok;
-        accept();
-    });
-    connect(cancel, &QPushButton::clicked, this, [this] {
-        m_answer = TZipPasswordAnswer::Cancel;
-        reject();
-    });
-    connect(cancelAll, &QPushButton::clicked, this, [this] {
-        m_answer = TZipPasswordAnswer::CancelAll;
-        reject();
-    });
+    const auto answerWith = [this](TZipPasswordAnswer answer) {
+        return [this, answer] {
+            RunGuarded([&] {
+                m_answer = answer;
+                if (answer == TZipPasswordAnswer::Ok)
+                    accept();
+                else
+                    reject();
+            });
+        };
+    };
+    connect(ok, &QPushButton::clicked, this, answerWith(TZipPasswordAnswer::Ok));
+    connect(cancel, &QPushButton::clicked, this, answerWith(TZipPasswordAnswer::Cancel));
+    connect(cancelAll, &QPushButton::clicked, this, answerWith(TZipPasswordAnswer::CancelAll));
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
