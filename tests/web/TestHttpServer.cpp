@@ -1,6 +1,8 @@
 #include "TestHttpServer.h"
 
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -26,15 +28,31 @@ QByteArray Reason(int status) {
 } // namespace
 
 bool TestHttpServer::Start() {
-    connect(&server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket* socket = server.nextPendingConnection())
+    server = std::make_unique<QTcpServer>();
+    return Listen();
+}
+
+bool TestHttpServer::StartTls(const QSslConfiguration& configuration) {
+    auto secure = std::make_unique<QSslServer>();
+    secure->setSslConfiguration(configuration);
+    server = std::move(secure);
+    tls = true;
+    return Listen();
+}
+
+bool TestHttpServer::Listen() {
+    // Connections are taken once ready (for TLS: once the handshake is done).
+    connect(server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket* socket = server->nextPendingConnection())
             Serve(socket);
     });
-    return server.listen(QHostAddress::LocalHost, 0);
+    return server->listen(QHostAddress::LocalHost, 0);
 }
 
 QString TestHttpServer::BaseUrl() const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort());
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(tls ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(server->serverPort());
 }
 
 QByteArray TestHttpServer::LastHeader(const QString& path, const QByteArray& name) const {

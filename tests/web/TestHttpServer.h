@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
+#include <memory>
 
 // What the test server answers on one path.
 struct TestRoute {
@@ -25,7 +26,9 @@ class TestHttpServer : public QObject {
     Q_OBJECT
 public:
     bool Start();
-    quint16 Port() const { return server.serverPort(); }
+    // The same over TLS with the given certificate and key: addresses start with https.
+    bool StartTls(const class QSslConfiguration& configuration);
+    quint16 Port() const { return server->serverPort(); }
     QString BaseUrl() const;
     QString Url(const QString& path) const { return BaseUrl() + path; }
 
@@ -38,7 +41,10 @@ private:
     void Serve(class QTcpSocket* socket);
     void Answer(QTcpSocket* socket, const QString& path);
 
-    QTcpServer server;
+    bool Listen();
+
+    std::unique_ptr<QTcpServer> server;
+    bool tls = false;
     QHash<QString, TestRoute> routes;
     QHash<QString, int> hits;
     QHash<QString, QHash<QByteArray, QByteArray>> lastHeaders;

@@ -9,8 +9,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -374,4 +378,55 @@ TEST_F(WebGetTest, SeveralItemsCountedInFileLine) {
     EXPECT_EQ(ReadFile(work + "/two.bin"), "2");
     EXPECT_FALSE(get.Items[1].Done);
     EXPECT_EQ(server.Hits("/skipped.bin"), 0);
+}
+
+TEST_F(WebGetTest, OverwriteRefusedByHandlerKeepsTarget) {
+    server.Route("/QLMUpdate.zip", TestRoute{.body = "new"});
+    TWebGetItem& item = AddItem("/QLMUpdate.zip");
+    QDir().mkpath(work);
+    WriteFile(work + "/QLMUpdate.zip", "earlier package");
+    QString asked;
+    get.OnCopyOverWrite = [&](TWebGet&, const QString& target, bool& allow) {
+        asked = target;
+        allow = false;
+    };
+    get.Execute();
+    EXPECT_EQ(asked, work + "/QLMUpdate.zip");
+    EXPECT_FALSE(item.Done);
+    EXPECT_EQ(ReadFile(work + "/QLMUpdate.zip"), "earlier package");
+}
+
+TEST_F(WebGetTest, HttpsDownload) {
+    // A throw-away certificate for 127.0.0.1 that the client is told to trust.
+    const QString cert = temp.path() + "/cert.pem", key = temp.path() + "/key.pem";
+    const int made = QProcess::execute(
+        "openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                    "-nodes", "-keyout", key, "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1"});
+    if (made != 0)
+        GTEST_SKIP() << "openssl cannot make a test certificate";
+    QFile certFile(cert), keyFile(key);
+    ASSERT_TRUE(certFile.open(QIODevice::ReadOnly) && keyFile.open(QIODevice::ReadOnly));
+    const QSslCertificate certificate(&certFile, QSsl::Pem);
+    QSslConfiguration serverConfig = QSslConfiguration::defaultConfiguration();
+    serverConfig.setLocalCertificate(certificate);
+    serverConfig.setPrivateKey(QSslKey(&keyFile, QSsl::Ec, QSsl::Pem));
+
+    TestHttpServer secure;
+    ASSERT_TRUE(secure.StartTls(serverConfig));
+    const QByteArray body = Payload(50000);
+    secure.Route("/QLMUpdate.zip", TestRoute{.body = body});
+    TWebGetItem& item = get.Items.Add();
+    item.URL = secure.Url("/QLMUpdate.zip");
+    item.TargetDir = work;
+
+    const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration trusting = saved;
+    trusting.addCaCertificate(certificate);
+    QSslConfiguration::setDefaultConfiguration(trusting);
+    get.Execute();
+    QSslConfiguration::setDefaultConfiguration(saved);
+
+    EXPECT_TRUE(item.Done);
+    EXPECT_EQ(ReadFile(work + "/QLMUpdate.zip"), body);
 }
