@@ -52,6 +52,11 @@ void TCustomZipUnpacker::SetZipFileName(const QString& name) {
     BusyMark busy(*this);
     m_errCode = 0;
     m_zipFileName = name;
+    // No name means no archive, which is nothing to complain about.
+    if (name.isEmpty()) {
+        m_directory = TZipDirectory{};
+        return;
+    }
     ReadDirectory();
 }
 

@@ -132,6 +132,15 @@ TEST_F(ZipDirectoryTest, MissingFileCannotBeOpened) {
     EXPECT_EQ(zip.Count(), 0);
 }
 
+TEST_F(ZipDirectoryTest, EmptyNameForgetsTheArchiveWithoutABox) {
+    zip.SetZipFileName(Package());
+    ASSERT_EQ(zip.Count(), 3);
+    zip.SetZipFileName("");
+    EXPECT_EQ(zip.Count(), 0);
+    EXPECT_TRUE(Boxes().isEmpty());
+    EXPECT_EQ(zip.Extract(), ZipMsg::NoZipSpecified);
+}
+
 TEST_F(ZipDirectoryTest, FileOfFourGibibytesHasNoEndRecord) {
     const QString path = Package();
     QFile file(path);
