@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -99,13 +100,29 @@ bool PtyPort::Open(std::string& error) {
         return false;
     }
     ::close(slave);
+    // A host may open, write and close again faster than the closed-line recheck; being told
+    // of the open at once lets us read its bytes while its line settings still hold.
+    watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ >= 0 && inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
+        ::close(watch_);
+        watch_ = -1;
+    }
     return true;
 }
 
 void PtyPort::Close() {
+    if (watch_ >= 0)
+        ::close(watch_);
+    watch_ = -1;
     if (master_ >= 0)
         ::close(master_);
     master_ = -1;
+}
+
+void PtyPort::DrainWatch() {
+    char events[4096];
+    while (watch_ >= 0 && ::read(watch_, events, sizeof events) > 0) {
+    }
 }
 
 bool PtyPort::MakeLink(const std::string& path, std::string& error) {

@@ -27,11 +27,16 @@ public:
     bool MakeLink(const std::string& path, std::string& error);
     void RemoveLink();
 
+    // Readable when someone opens or closes the slave (-1 if the system cannot tell).
+    int WatchFd() const { return watch_; }
+    void DrainWatch();
+
     // Reads the slave's termios through the master.
     HostLine QueryLine() const;
 
 private:
     int master_ = -1;
+    int watch_ = -1;
     std::string slavePath_;
     std::string linkPath_;
 };

@@ -132,20 +132,32 @@ void Runner::Wait(SimTime deadline) {
     const SimTime now = SimClock::now();
     const SimDuration cap = slaveOpen_ ? SimDuration(kOpenRecheck) : SimDuration(kClosedRecheck);
     const timespec timeout = ToTimespec(std::min<SimDuration>(deadline - now, cap));
-    pollfd fds[2];
+    pollfd fds[3];
     nfds_t count = 0;
-    if (slaveOpen_)
+    nfds_t masterIndex = 3;
+    nfds_t stdinIndex = 3;
+    if (slaveOpen_) {
+        masterIndex = count;
         fds[count++] = pollfd{pty_.Fd(), POLLIN, 0};
-    const nfds_t stdinIndex = count;
-    if (o_.stdinControl)
+    }
+    const nfds_t watchIndex = count;
+    fds[count++] = pollfd{pty_.WatchFd(), POLLIN, 0}; // ignored by poll when -1
+    if (o_.stdinControl) {
+        stdinIndex = count;
         fds[count++] = pollfd{STDIN_FILENO, POLLIN, 0};
+    }
     const int ready = ppoll(fds, count, &timeout, &waitMask_);
     if (ready < 0 && errno != EINTR) {
         simlog::Error("poll failed: %s", std::strerror(errno));
         quit_ = true;
         return;
     }
-    if (o_.stdinControl && ready > 0 && fds[stdinIndex].revents)
+    if (ready <= 0)
+        for (auto& fd : fds)
+            fd.revents = 0;
+    if (fds[watchIndex].revents)
+        pty_.DrainWatch();
+    if (stdinIndex < count && fds[stdinIndex].revents)
         ReadStdin();
     if (!slaveOpen_) {
         // Look whether someone opened the slave meanwhile.
@@ -160,9 +172,10 @@ void Runner::Wait(SimTime deadline) {
             ReadMaster(SimClock::now());
         return;
     }
-    if (ready > 0 && fds[0].revents & POLLIN)
+    const short revents = fds[masterIndex].revents;
+    if (revents & POLLIN)
         ReadMaster(SimClock::now());
-    if (ready > 0 && fds[0].revents & (POLLHUP | POLLERR) && !(fds[0].revents & POLLIN)) {
+    if (revents & (POLLHUP | POLLERR) && !(revents & POLLIN) && slaveOpen_) {
         slaveOpen_ = false;
         simlog::Line("slave closed");
     }
