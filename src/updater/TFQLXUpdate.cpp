@@ -4,9 +4,11 @@
 #include "app/ErrorReport.h"
 #include "app/EventPump.h"
 #include "app/FileUtils.h"
+#include "serial/TComComboBox.h"
 #include "updater/Artwork.h"
+#include "updater/DeviceNotifier.h"
 #include "updater/GradientPanel.h"
-#include "updater/MonitorLog.h"
+#include "updater/MonitorMemo.h"
 #include "updater/StatusPanels.h"
 
 #include <QApplication>
@@ -77,12 +79,19 @@ static void InitArtwork() {
 TFQLXUpdate::TFQLXUpdate(QWidget* parent) : QWidget(parent) {
     InitArtwork();
     BuildLayout();
+    BindEvents();
     FormCreate();
     qApp->installEventFilter(this);
 }
 
 TFQLXUpdate::~TFQLXUpdate() {
     qApp->removeEventFilter(this);
+    // The port outlives the flasher by member order; no notification may reach it now.
+    ComPort1.OnRxChar = nullptr;
+    try {
+        ComPort1.Close();
+    } catch (const std::exception&) {
+    }
 }
 
 void TFQLXUpdate::BuildLayout() {
@@ -120,7 +129,7 @@ void TFQLXUpdate::BuildLayout() {
 
     lblPort = MakeLabel(Panel1, "lblPort", QStringLiteral("COMPort"), QPoint(478, 11));
 
-    ComComboBox = new QComboBox(Panel1);
+    ComComboBox = new TComComboBox(Panel1);
     ComComboBox->setObjectName(QStringLiteral("ComComboBox"));
     ComComboBox->setGeometry(478, 25, 124, 21);
 
@@ -150,7 +159,7 @@ void TFQLXUpdate::BuildLayout() {
     lblAbort->setAlignment(Qt::AlignCenter);
     lblAbort->hide();
 
-    lstMonitor = new MonitorLog(grpMonitor);
+    lstMonitor = new MonitorMemo(grpMonitor);
     lstMonitor->setObjectName(QStringLiteral("lstMonitor"));
     lstMonitor->setGeometry(18, 32, 377, 121);
 
@@ -202,8 +211,24 @@ void TFQLXUpdate::BuildLayout() {
     tmSearch->setObjectName(QStringLiteral("tmSearch"));
     tmSearch->setInterval(SearchIntervalMs);
 
+    ComComboBox->SetComProperty(cpPort);
+}
+
+void TFQLXUpdate::BindEvents() {
     connect(btnClose, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnCloseClick(); }); });
+    connect(btnOS, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { flasher_.btnOSClick(); }); });
+    connect(btnExt, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { flasher_.btnExtClick(); }); });
+    connect(tmSearch, &QTimer::timeout, this, [this] { RunGuarded([this] { tmSearchTimer(); }); });
+    ComComboBox->OnChange = [this](TComComboBox*) { flasher_.ComComboBoxChange(); };
+    ComPort1.OnRxChar = [this](TCustomComPort* sender, int count) {
+        flasher_.ComPort1RxChar(sender, count);
+    };
+    notifier_ = new DeviceNotifier(this);
+    connect(notifier_, &DeviceNotifier::Notice, this,
+            [this](int code) { RunGuarded([this, code] { DeviceChange(code); }); });
 }
 
 void TFQLXUpdate::FormCreate() {
@@ -212,6 +237,7 @@ void TFQLXUpdate::FormCreate() {
     closeAllowed_ = true;
     workDirectory_ = AddBackslash(SystemTempPath()) + WorkFolderName;
     QDir().mkpath(workDirectory_); // failure is noticed later, when something is written there
+    flasher_.SetWorkDirectory(workDirectory_);
     // Formatted with the C locale so the version reads 1.01 under any locale, and the
     // process-wide locale is never touched.
     StatusBar->SetText(2, QStringLiteral("Version: ") +
@@ -225,20 +251,108 @@ void TFQLXUpdate::showEvent(QShowEvent* event) {
 }
 
 void TFQLXUpdate::FormShow() {
-    if (!tmSearch->isActive())
-        tmSearch->start();
+    EnableSearchTimer();
 }
 
 void TFQLXUpdate::AppendLine(const QString& line) {
     lstMonitor->AppendLine(line);
 }
 
-void TFQLXUpdate::ExtendLine(const QString& suffix) {
+void TFQLXUpdate::ExtendLastLine(const QString& suffix) {
     lstMonitor->ExtendLastLine(suffix);
 }
 
-bool TFQLXUpdate::ImagesPresent() const {
-    return false;
+void TFQLXUpdate::SetStatusText(int panel, const QString& text) {
+    StatusBar->SetText(panel, text);
+}
+
+void TFQLXUpdate::SetBlockText(const QString& text) {
+    lblBlock->setText(text);
+}
+
+void TFQLXUpdate::SetProgressText(const QString& text) {
+    lblProg->setText(text);
+}
+
+void TFQLXUpdate::SetProgressMaximum(int maximum) {
+    prgUpload->setMaximum(maximum);
+}
+
+int TFQLXUpdate::ProgressMaximum() const {
+    return prgUpload->maximum();
+}
+
+void TFQLXUpdate::SetProgressPosition(int position) {
+    prgUpload->setValue(position);
+}
+
+QStringList TFQLXUpdate::PortItems() const {
+    return ComComboBox->ComSelect().Items();
+}
+
+QString TFQLXUpdate::PortText() const {
+    return ComComboBox->Text();
+}
+
+void TFQLXUpdate::SetPortText(const QString& text) {
+    ComComboBox->SetText(text);
+}
+
+void TFQLXUpdate::SetWaitCursor(bool waiting) {
+    if (waiting)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TFQLXUpdate::EnableSearchTimer() {
+    if (!tmSearch->isActive()) // an enabled timer keeps counting from its start
+        tmSearch->start();
+}
+
+void TFQLXUpdate::DisableSearchTimer() {
+    tmSearch->stop();
+}
+
+void TFQLXUpdate::Beep() {
+    QApplication::beep();
+}
+
+void TFQLXUpdate::tmSearchTimer() {
+    if (portsStale_ && !flasher_.IsBusy()) {
+        portsStale_ = false;
+        RefillPorts();
+    }
+    flasher_.tmSearchTimer();
+}
+
+void TFQLXUpdate::RefillPorts() {
+    ComComboBox->SetComProperty(cpPort);
+}
+
+int TFQLXUpdate::DeviceChange(int code) {
+    if (portLock_)
+        return 0;
+    if (flasher_.IsBusy()) {
+        // The port and the list must stay as they are while the device is in use: the
+        // list is refreshed and searched once that use ends.
+        if (code == DeviceNotifier::DeviceArrival || code == DeviceNotifier::DeviceRemoveComplete) {
+            portsStale_ = true;
+            flasher_.RequestSearch();
+        }
+        return 1;
+    }
+    if (code == DeviceNotifier::DeviceArrival) {
+        SleepMs(500);
+        RefillPorts();
+        SleepMs(500);
+        EnableSearchTimer();
+    } else if (code == DeviceNotifier::DeviceRemoveComplete) {
+        RefillPorts();
+        ComComboBox->SetItemIndex(ComComboBox->count() - 1);
+        EnableSearchTimer();
+    }
+    return 1;
 }
 
 void TFQLXUpdate::SetCaptionIcons(bool present) {
@@ -272,7 +386,7 @@ void TFQLXUpdate::LeaveBusyState() {
     btnClose->setEnabled(true);
     ComComboBox->setEnabled(true); // whatever the port lock: the lock only guards notices
     SetCaptionIcons(true);
-    if (ImagesPresent())
+    if (!flasher_.Images().IsEmpty())
         btnOS->setEnabled(true);
     busy_ = false;
 }
@@ -308,6 +422,11 @@ void TFQLXUpdate::FormClose() {
         return;
     closed_ = true;
     tmSearch->stop();
+    try {
+        flasher_.ClosePortIfOpen();
+    } catch (const std::exception&) {
+        // Closing on the way out: nothing left to tell the user.
+    }
     // A short text could be a bare root folder: never empty that.
     if (workDirectory_.size() > 4)
         DeleteFolder(workDirectory_);

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "flashing/DeviceFlasher.h"
+#include "flashing/UpdaterView.h"
+#include "serial/TComPort.h"
+
 #include <QWidget>
 
-class QComboBox;
+class TComComboBox;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
@@ -10,23 +14,37 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 class GradientPanel;
-class MonitorLog;
+class MonitorMemo;
 class StatusPanels;
+class DeviceNotifier;
 
 // The updater window. It owns the controls and the components and binds their events;
 // the work itself happens in the components and the flashing module.
-class TFQLXUpdate : public QWidget {
+class TFQLXUpdate : public QWidget, public UpdaterView {
     Q_OBJECT
 public:
     explicit TFQLXUpdate(QWidget* parent = nullptr);
     ~TFQLXUpdate() override;
 
-    // Monitor log.
-    void AppendLine(const QString& line);
-    void ExtendLine(const QString& suffix);
-
-    void EnterBusyState();
-    void LeaveBusyState();
+    // UpdaterView: what the device conversation shows and reads.
+    void AppendLine(const QString& line) override;
+    void ExtendLastLine(const QString& suffix) override;
+    void SetStatusText(int panel, const QString& text) override;
+    void SetBlockText(const QString& text) override;
+    void SetProgressText(const QString& text) override;
+    void SetProgressMaximum(int maximum) override;
+    int ProgressMaximum() const override;
+    void SetProgressPosition(int position) override;
+    bool AbortRaised() const override { return abortFlag_; }
+    void EnterBusyState() override;
+    void LeaveBusyState() override;
+    QStringList PortItems() const override;
+    QString PortText() const override;
+    void SetPortText(const QString& text) override;
+    void SetWaitCursor(bool waiting) override;
+    void EnableSearchTimer() override;
+    void DisableSearchTimer() override;
+    void Beep() override;
 
     bool AbortFlag() const { return abortFlag_; }
     bool CloseAllowed() const { return closeAllowed_; }
@@ -36,6 +54,11 @@ public:
 
     void btnCloseClick();
     void imgDevMouseDown(Qt::MouseButton button);
+    // A device-change notice (arrival 0x8000, removal 0x8004); returns the notice's result.
+    int DeviceChange(int code);
+
+    DeviceFlasher& Flasher() { return flasher_; }
+    TComPort& ComPort() { return ComPort1; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -50,21 +73,23 @@ private:
     void FormClose();
     void FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
     void SetCaptionIcons(bool present);
-    bool ImagesPresent() const;
+    void BindEvents();
+    void RefillPorts();
+    void tmSearchTimer();
 
     // Controls, named as the layout names them.
     QWidget* Panel1 = nullptr;
     QLabel* imgSymbol = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QLabel* lblPort = nullptr;
-    QComboBox* ComComboBox = nullptr;
+    TComComboBox* ComComboBox = nullptr;
     GradientPanel* GradientPanel1 = nullptr;
     QLabel* lblCaption = nullptr;
     QGroupBox* grpWeb = nullptr;
     QPushButton* btnWebFirmware = nullptr;
     QGroupBox* grpMonitor = nullptr;
     QLabel* lblAbort = nullptr;
-    MonitorLog* lstMonitor = nullptr;
+    MonitorMemo* lstMonitor = nullptr;
     QLabel* lblBlock = nullptr;
     QProgressBar* prgUpload = nullptr;
     QLabel* imgDev = nullptr;
@@ -76,11 +101,15 @@ private:
     QPushButton* btnClose = nullptr;
     StatusPanels* StatusBar = nullptr;
     QTimer* tmSearch = nullptr;
+    TComPort ComPort1;
+    DeviceNotifier* notifier_ = nullptr;
+    DeviceFlasher flasher_{ComPort1, *this};
 
     bool abortFlag_ = true;
     bool closeAllowed_ = true;
     bool portLock_ = false;
     bool busy_ = false;
     bool closed_ = false;
+    bool portsStale_ = false; // a notice came while the port was in use
     QString workDirectory_;
 };

@@ -1,3 +1,4 @@
+#include "serial/TComComboBox.h"
 #include "support/RecordingPresenter.h"
 #include "updater/TFQLXUpdate.h"
 
@@ -123,7 +124,7 @@ TEST(WindowLocale, VersionReadsWithAPointUnderACommaLocaleAndTheLocaleStays) {
 
 TEST_F(WindowTest, MonitorLogAppendsAndExtendsTheLastLine) {
     window->AppendLine("-> AUTOSEARCH FOR QUILLMOOR DEVICE");
-    window->ExtendLine("  [OK]");
+    window->ExtendLastLine("  [OK]");
     window->AppendLine(" ");
     window->AppendLine("- NAK -");
     EXPECT_EQ(Log(), (QStringList{"-> AUTOSEARCH FOR QUILLMOOR DEVICE  [OK]", " ", "- NAK -"}));
@@ -243,4 +244,60 @@ TEST_F(WindowTest, RightClickOnTheDeviceTogglesThePortLockWhileIdle) {
     EXPECT_TRUE(selector->isEnabled());
     EXPECT_FALSE(label->isEnabled());
     EXPECT_TRUE(window->PortLock());
+}
+
+namespace {
+class NoticeTest : public WindowTest {
+protected:
+    void SetUp() override {
+        TComSelect::SetPortSource([this](QStringList& ports) { ports = this->ports; });
+        WindowTest::SetUp();
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        TComSelect::SetPortSource(nullptr);
+    }
+    QStringList ports{"/dev/ttyUSB0", "/dev/ttyUSB1"};
+};
+} // namespace
+
+TEST_F(NoticeTest, ArrivalRefillsSelectsFirstAndStartsTheSearchTimer) {
+    auto* selector = Find<TComComboBox>("ComComboBox");
+    auto* timer = Find<QTimer>("tmSearch");
+    ports = {"/dev/ttyACM0", "/dev/ttyUSB1", "/dev/ttyUSB2"};
+    selector->SetItemIndex(1);
+    EXPECT_EQ(window->DeviceChange(0x8000), 1);
+    EXPECT_EQ(selector->count(), 3);
+    EXPECT_EQ(selector->Text(), "/dev/ttyACM0");
+    EXPECT_TRUE(timer->isActive());
+}
+
+TEST_F(NoticeTest, RemovalRefillsSelectsLastAndStartsTheSearchTimer) {
+    auto* selector = Find<TComComboBox>("ComComboBox");
+    ports = {"/dev/ttyACM0", "/dev/ttyS4"};
+    EXPECT_EQ(window->DeviceChange(0x8004), 1);
+    EXPECT_EQ(selector->Text(), "/dev/ttyS4");
+    EXPECT_TRUE(Find<QTimer>("tmSearch")->isActive());
+
+    ports = {};
+    Find<QTimer>("tmSearch")->stop();
+    EXPECT_EQ(window->DeviceChange(0x8004), 1);
+    EXPECT_EQ(selector->count(), 0);
+    EXPECT_EQ(selector->Text(), "");
+}
+
+TEST_F(NoticeTest, LockedWindowIgnoresNoticesAndOtherCodesOnlyGetTheResult) {
+    auto* selector = Find<TComComboBox>("ComComboBox");
+    auto* timer = Find<QTimer>("tmSearch");
+    EXPECT_EQ(window->DeviceChange(0x0007), 1);
+    EXPECT_FALSE(timer->isActive());
+
+    window->show();
+    timer->stop();
+    QTest::mouseClick(Find<QLabel>("imgDev"), Qt::RightButton);
+    ports = {"/dev/ttyUSB9"};
+    EXPECT_EQ(window->DeviceChange(0x8004), 0);
+    EXPECT_EQ(window->DeviceChange(0x8000), 0);
+    EXPECT_EQ(selector->count(), 2);
+    EXPECT_FALSE(timer->isActive());
 }
