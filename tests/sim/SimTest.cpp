@@ -31,7 +31,7 @@ protected:
     // Quick settings: no pacing, short restarts; the boot loader starts well after the host
     // has reopened at 115200 and repeats its NAK in case one was missed.
     std::vector<std::string> FastArgs(std::vector<std::string> extra = {}) const {
-        std::vector<std::string> args = {"--no-pace", "--restart-delay", "100", "--nak-interval",
+        std::vector<std::string> args = {"--no-pace", "--restart-delay", "300", "--nak-interval",
                                          "200",       "--out",           dir_,  "--stats",
                                          StatsPath()};
         args.insert(args.end(), extra.begin(), extra.end());
@@ -45,7 +45,8 @@ protected:
         {
             SlavePort normal(sim.SlavePath(), B9600);
             normal.Write(entry);
-            normal.Read(1, 10); // let it go out before the port closes
+            // Hold the port as the updater does, so the sentence is read at the rate it was sent.
+            normal.Read(1, 250);
         }
         auto boot = std::make_unique<SlavePort>(sim.SlavePath(), B115200);
         EXPECT_EQ(boot->Read(1, 2000), NAK);
@@ -170,7 +171,7 @@ TEST_P(SimBootTest, ReceivesChecksAndWritesTheImage) {
     EXPECT_NE(stats.find("turnaround_count=2\n"), std::string::npos) << stats;
 
     boot.reset();
-    usleep(150 * 1000); // restart back into normal operation
+    usleep(350 * 1000); // restart back into normal operation
     EXPECT_TRUE(ProbeAnswered(sim));
 }
 
@@ -256,7 +257,7 @@ TEST_F(SimTest, HangupClosesTheLineAndExits) {
 }
 
 TEST_F(SimTest, PacesAtTheLineRate) {
-    SimProcess sim({"--restart-delay", "100", "--nak-interval", "200", "--out", dir_});
+    SimProcess sim({"--restart-delay", "300", "--nak-interval", "200", "--out", dir_});
     {
         SlavePort port(sim.SlavePath(), B9600);
         const auto start = std::chrono::steady_clock::now();

@@ -110,13 +110,15 @@ int Runner::Run() {
         if (device_.HangupRequested())
             break;
         device_.OnTimer(now);
-        Transmit(now);
-        if (device_.ImagesCompleted() != imagesSeen_) {
+        // Figures first: whoever sees the EOT's ACK finds them up to date.
+        const bool imageDone = device_.ImagesCompleted() != imagesSeen_;
+        if (imageDone) {
             imagesSeen_ = device_.ImagesCompleted();
             WriteStats();
-            if (o_.exitAfterImages > 0 && imagesSeen_ >= o_.exitAfterImages)
-                break;
         }
+        Transmit(now);
+        if (imageDone && o_.exitAfterImages > 0 && imagesSeen_ >= o_.exitAfterImages)
+            break;
         SimTime deadline = std::min(device_.NextTimer(), rx_.ArrivalOfNth(device_.BytesWanted()));
         if (slaveOpen_)
             deadline = std::min(deadline, tx_.NextDue());
