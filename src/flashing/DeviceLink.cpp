@@ -3,6 +3,8 @@
 #include "flashing/UpdaterView.h"
 #include "serial/TComPort.h"
 
+#include <cerrno>
+
 TDeviceLink::TDeviceLink(TCustomComPort& port, UpdaterView& view) : port_(port), view_(view) {}
 
 void TDeviceLink::ComPort1RxChar(TCustomComPort* /*sender*/, int count) {
@@ -38,4 +40,9 @@ void TDeviceLink::SendSentence(QByteArrayView sentence) {
 
 void TDeviceLink::WriteSendBuffer(int count) {
     port_.WriteBytes(send_.Data(), count);
+}
+
+void TDeviceLink::CheckPortAlive() const {
+    if (port_.Connected() && port_.ReceiveDetached())
+        throw EComPortExt(CE_WaitFailed, EIO, port_.Port());
 }

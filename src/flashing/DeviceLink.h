@@ -28,6 +28,10 @@ public:
     // Writes the first count bytes of the send buffer.
     void WriteSendBuffer(int count);
 
+    // Raises the port's error when the open port no longer hears the device (it vanished):
+    // a wait counting receive events would otherwise never end.
+    void CheckPortAlive() const;
+
     TCustomComPort& Port() { return port_; }
     TReceiveState& Rx() { return rx_; }
     TSendBuffer& SendBuffer() { return send_; }

@@ -89,6 +89,7 @@ bool TFlashTransfer::WaitForBootLoader() {
         WaitPass();
         if (rx.lastByte == DeviceProtocol::NAK)
             ++nakPasses;
+        link_.CheckPortAlive();
     }
 
     if (view_.AbortRaised()) {
@@ -159,6 +160,7 @@ bool TFlashTransfer::SendBlocks() {
             }
             if (rx.lastByte == DeviceProtocol::CAN)
                 ++canPasses;
+            link_.CheckPortAlive();
         }
 
         if (view_.AbortRaised() || canPasses >= CancelPasses) {
@@ -189,6 +191,7 @@ bool TFlashTransfer::ConfirmTransfer() {
             view_.AppendLine(QStringLiteral("- NAK -"));
             link_.WriteSendBuffer(1);
         }
+        link_.CheckPortAlive();
     }
 
     if (view_.AbortRaised()) {

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPair>
 #include <QStringList>
+#include <functional>
 
 // A headless updater window: records what the device conversation shows.
 class FakeView : public UpdaterView {
@@ -23,6 +24,8 @@ public:
     void SetBlockText(const QString& text) override {
         blockText = text;
         ++blockTextChanges;
+        if (onBlockText)
+            onBlockText(text);
     }
     void SetProgressText(const QString& text) override {
         progressText = text;
@@ -73,4 +76,5 @@ public:
     QList<bool> cursorHistory;
     bool timerEnabled = false;
     int beeps = 0;
+    std::function<void(const QString&)> onBlockText;
 };

@@ -1,0 +1,165 @@
+#include "FlashFixture.h"
+#include "app/ErrorReport.h"
+
+#include <QTimer>
+
+namespace {
+
+const QStringList CompleteLog{"- FLASHING OS FLASH -",
+                              "-> LOADING FIRMWARE FILE: QLM_OS.bin  [OK]",
+                              "-> STARTING OS FLASH UPDATE  [OK]",
+                              "-> FLASHING CONFIRMED  [OK]",
+                              "-> WAITING 5 SECONDS FOR BOOT DEVICE  [OK]",
+                              "- FLASHING EXTERNAL FLASH -",
+                              "-> LOADING FIRMWARE FILE: QLM_EXT.bin  [OK]",
+                              "-> STARTING EXT FLASH UPDATE  [OK]",
+                              "-> FLASHING CONFIRMED  [OK]",
+                              " ",
+                              "- QUILLMOOR HAS BEEN UPDATED -"};
+
+class UpdateSequenceTest : public FlashFixture {
+protected:
+    void Update() {
+        RunGuarded([&] { flasher.btnOSClick(); });
+    }
+
+    void ExpectIdleAgain() {
+        EXPECT_EQ(view.busyEntries, 1);
+        EXPECT_EQ(view.busyExits, 1);
+        EXPECT_TRUE(view.abort);
+        EXPECT_EQ(view.progressText, "0 %");
+        EXPECT_EQ(flasher.Activity(), DeviceActivity::Idle);
+        EXPECT_FALSE(port.Connected());
+    }
+};
+
+TEST_F(UpdateSequenceTest, CompleteUpdateWritesBothImagesAndKeepsOthersOff) {
+    StartSim();
+    // Midway, everything else that could touch the port tries to start.
+    DeviceActivity activityThen = DeviceActivity::Idle;
+    bool searchRan = true;
+    QTimer::singleShot(900, [&] {
+        activityThen = flasher.Activity();
+        searchRan = flasher.tmSearchTimer(); // the search timer fires
+        flasher.RequestSearch();             // a device-change notice
+        flasher.ComComboBoxChange();         // a probe from the selector
+        flasher.btnOSClick();
+        flasher.btnExtClick();
+    });
+    Update();
+
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+    EXPECT_EQ(Received("os.bin"), PaddedOS());
+    EXPECT_EQ(Received("ext.bin"), extFile);
+    EXPECT_EQ(view.lines, CompleteLog);
+    EXPECT_EQ(view.panel1,
+              (QStringList{"Flashing OS Flash...", "Waiting for ACK...", "Received ACK", "OK",
+                           "Waiting 5 sec for boot device...", "Flashing external Flash...",
+                           "Waiting for ACK...", "Received ACK", "OK", "Update proceeded!"}));
+    EXPECT_EQ(view.panel0, QStringList(576, "ACK"));
+    EXPECT_EQ(view.progressPos, 0);
+    EXPECT_EQ(view.blockText, "Block: 96");
+    // "0 %" on entering, then one text per block over both images.
+    ASSERT_EQ(view.progressTexts.size(), 1 + 480 + 96);
+    EXPECT_EQ(view.progressTexts[0], "0 %");
+    EXPECT_EQ(view.progressTexts[1 + 72], "13 %");
+    EXPECT_EQ(view.progressTexts[1 + 216], "38 %");
+    EXPECT_EQ(view.progressTexts[1 + 479], "83 %");
+    EXPECT_EQ(view.progressTexts[1 + 480], "83 %");
+    EXPECT_EQ(view.progressTexts.back(), "100 %");
+    ExpectIdleAgain();
+
+    // The intruders were turned away; the search asked for runs once the update is over.
+    EXPECT_EQ(activityThen, DeviceActivity::Update);
+    EXPECT_FALSE(searchRan);
+    EXPECT_EQ(view.beeps, 3);
+    EXPECT_TRUE(view.timerEnabled);
+    EXPECT_FALSE(flasher.SearchPending());
+}
+
+TEST_F(UpdateSequenceTest, MissingConfirmationStillGoesOnToTheExternalImage) {
+    StartSim({"--eot", "junk", "--garbage-gap", "280"});
+    Update();
+    QStringList expected = CompleteLog;
+    expected[3] = "- No Confirmation! -";
+    expected[8] = "- No Confirmation! -";
+    EXPECT_EQ(view.lines, expected);
+    EXPECT_EQ(Received("os.bin"), PaddedOS());
+    EXPECT_EQ(Received("ext.bin"), extFile);
+    EXPECT_EQ(view.panel1.back(), "Update proceeded!");
+    ExpectIdleAgain();
+}
+
+TEST_F(UpdateSequenceTest, EmergencyKeyDuringTheOsBlocksAbortsAndReturnsToIdle) {
+    StartSim();
+    view.onBlockText = [&](const QString& text) {
+        if (text == "Block: 50") // the key press arrives as an event during the wait
+            QTimer::singleShot(0, [&] { view.abort = true; });
+    };
+    Update();
+    EXPECT_EQ(view.lines.back(), "- ABORTED -");
+    EXPECT_EQ(view.panel1.back(), "Aborted");
+    EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));
+    EXPECT_FALSE(view.lines.contains("-> WAITING 5 SECONDS FOR BOOT DEVICE"));
+    EXPECT_TRUE(view.blockText == "Block: 50" || view.blockText == "Block: 51");
+    ExpectIdleAgain();
+}
+
+TEST_F(UpdateSequenceTest, PortThatVanishesMidTransferReachesTheErrorReport) {
+    StartSim({"--hangup-at", "10"});
+    const QString path = sim->Path();
+    Update();
+    ASSERT_EQ(TestPresenter().boxes.size(), 1);
+    const QString text = TestPresenter().boxes[0].text;
+    EXPECT_TRUE(text.startsWith("COM Port Error: ")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(" on " + path + ".")) << text.toStdString();
+    EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));
+    ExpectIdleAgain();
+}
+
+TEST_F(UpdateSequenceTest, CorruptOsImageSendsNothing) {
+    StartSim();
+    WriteFile("QLM_OS.bin", QByteArray(491520, 'x')); // replaced since the list was made
+    Update();
+    EXPECT_EQ(view.lines,
+              (QStringList{"- FLASHING OS FLASH -", "-> FIRMWARE FILE IS CORRUPT!  [ERROR]"}));
+    EXPECT_EQ(Received("os.bin"), QByteArray());
+    ExpectIdleAgain();
+}
+
+TEST_F(UpdateSequenceTest, SilentDeviceLeavesTheWindowIdle) {
+    SilentPty silent(links.filePath("silent"));
+    view.ports = QStringList{silent.Path()};
+    view.portText = silent.Path();
+    Update();
+    EXPECT_EQ(view.lines, QStringList{"-> QUILLMOOR DOES NOT ANSWER!  [ERROR]"});
+    EXPECT_EQ(view.busyEntries, 0);
+    EXPECT_EQ(flasher.Activity(), DeviceActivity::Idle);
+}
+
+TEST_F(UpdateSequenceTest, EmptyImageListWritesOneLineAndTouchesNothing) {
+    TComPort otherPort;
+    FakeView otherView;
+    otherView.portText = links.filePath("nothing-here"); // opening it would raise
+    DeviceFlasher empty(otherPort, otherView);
+    RunGuarded([&] { empty.btnOSClick(); });
+    EXPECT_EQ(otherView.lines, QStringList{"-> NO FIRMWARE FILE LOADED!  [ERROR]"});
+    EXPECT_EQ(otherView.busyEntries, 0);
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+}
+
+TEST_F(UpdateSequenceTest, PickImageLoadsAndResetsTheBlockLabel) {
+    view.blockText = "Block: 480";
+    EXPECT_TRUE(flasher.PickImage(0));
+    EXPECT_EQ(view.lines, QStringList{"-> LOADING FIRMWARE FILE: QLM_OS.bin  [OK]"});
+    EXPECT_EQ(view.blockText, "Block: 0");
+    EXPECT_EQ(flasher.Image().Bytes(), PaddedOS());
+
+    view.lines.clear();
+    WriteFile("QLM_EXT.bin", QByteArray(98305, 'x'));
+    EXPECT_FALSE(flasher.PickImage(1));
+    EXPECT_EQ(view.lines, QStringList{"-> FIRMWARE FILE IS CORRUPT!  [ERROR]"});
+    EXPECT_FALSE(flasher.PickImage(7));
+}
+
+} // namespace
