@@ -10,6 +10,7 @@
 #include "updater/GradientPanel.h"
 #include "updater/MonitorMemo.h"
 #include "updater/StatusPanels.h"
+#include "web/UpdateServer.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -215,6 +216,8 @@ void TFQLXUpdate::BuildLayout() {
 }
 
 void TFQLXUpdate::BindEvents() {
+    connect(btnWebFirmware, &QPushButton::clicked, this,
+            [this] { RunGuarded([this] { btnWebFirmwareClick(); }); });
     connect(btnClose, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnCloseClick(); }); });
     connect(btnOS, &QPushButton::clicked, this,
@@ -238,6 +241,10 @@ void TFQLXUpdate::FormCreate() {
     workDirectory_ = AddBackslash(SystemTempPath()) + WorkFolderName;
     QDir().mkpath(workDirectory_); // failure is noticed later, when something is written there
     flasher_.SetWorkDirectory(workDirectory_);
+    WebText.Data.Add().URL = UpdateServer::VersionFileUrl();
+    TWebGetItem& package = WebGet.Items.Add();
+    package.URL = UpdateServer::PackageUrl();
+    package.TargetDir = workDirectory_;
     // Formatted with the C locale so the version reads 1.01 under any locale, and the
     // process-wide locale is never touched.
     StatusBar->SetText(2, QStringLiteral("Version: ") +
@@ -323,7 +330,30 @@ void TFQLXUpdate::tmSearchTimer() {
         portsStale_ = false;
         RefillPorts();
     }
-    flasher_.tmSearchTimer();
+    // A flow that is already running (the search ran inside its waits) finishes by itself.
+    if (flasher_.tmSearchTimer() && flasher_.Images().IsEmpty() && !webFlow_.Running())
+        webFlow_.Run();
+}
+
+void TFQLXUpdate::btnWebFirmwareClick() {
+    // One flow at a time, and never while an update uses the images.
+    if (webFlow_.Running() || flasher_.UpdateRunning()) {
+        Beep();
+        return;
+    }
+    webFlow_.Run();
+}
+
+void TFQLXUpdate::SetWebCaption(const QString& caption) {
+    grpWeb->setTitle(caption);
+}
+
+void TFQLXUpdate::SetWebButtonEnabled(bool enabled) {
+    btnWebFirmware->setEnabled(enabled);
+}
+
+void TFQLXUpdate::SetUpdateButtonEnabled(bool enabled) {
+    btnOS->setEnabled(enabled);
 }
 
 void TFQLXUpdate::RefillPorts() {

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "archive/ZipUnpacker.h"
 #include "flashing/DeviceFlasher.h"
 #include "flashing/UpdaterView.h"
 #include "serial/TComPort.h"
+#include "updater/WebUpdateFlow.h"
+#include "web/WebGet.h"
+#include "web/WebText.h"
 
 #include <QWidget>
 
@@ -20,7 +24,7 @@ class DeviceNotifier;
 
 // The updater window. It owns the controls and the components and binds their events;
 // the work itself happens in the components and the flashing module.
-class TFQLXUpdate : public QWidget, public UpdaterView {
+class TFQLXUpdate : public QWidget, public UpdaterView, private WebFlowControls {
     Q_OBJECT
 public:
     explicit TFQLXUpdate(QWidget* parent = nullptr);
@@ -54,11 +58,16 @@ public:
 
     void btnCloseClick();
     void imgDevMouseDown(Qt::MouseButton button);
+    void btnWebFirmwareClick();
     // A device-change notice (arrival 0x8000, removal 0x8004); returns the notice's result.
     int DeviceChange(int code);
 
     DeviceFlasher& Flasher() { return flasher_; }
     TComPort& ComPort() { return ComPort1; }
+    TWebText& WebTextComponent() { return WebText; }
+    TWebGet& WebGetComponent() { return WebGet; }
+    TZipUnpacker& ZipComponent() { return ZipM; }
+    const WebUpdateFlow& WebFlow() const { return webFlow_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -76,6 +85,9 @@ private:
     void BindEvents();
     void RefillPorts();
     void tmSearchTimer();
+    void SetWebCaption(const QString& caption) override;
+    void SetWebButtonEnabled(bool enabled) override;
+    void SetUpdateButtonEnabled(bool enabled) override;
 
     // Controls, named as the layout names them.
     QWidget* Panel1 = nullptr;
@@ -103,7 +115,11 @@ private:
     QTimer* tmSearch = nullptr;
     TComPort ComPort1;
     DeviceNotifier* notifier_ = nullptr;
+    TWebText WebText;
+    TWebGet WebGet;
+    TZipUnpacker ZipM;
     DeviceFlasher flasher_{ComPort1, *this};
+    WebUpdateFlow webFlow_{WebText, WebGet, ZipM, flasher_, *this, *this};
 
     bool abortFlag_ = true;
     bool closeAllowed_ = true;

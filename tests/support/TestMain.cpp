@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
     QTemporaryDir privateTemp(QDir::tempPath() + QStringLiteral("/qlm-test-XXXXXX"));
     if (privateTemp.isValid())
         qputenv("TMPDIR", QFile::encodeName(privateTemp.path()));
+    // Nothing in a test may reach past this machine: the update server is a closed local
+    // port unless a test starts its own.
+    if (qEnvironmentVariableIsEmpty("QLM_UPDATE_SERVER"))
+        qputenv("QLM_UPDATE_SERVER", "http://127.0.0.1:9");
     QApplication app(argc, argv);
     MessagePresenter::Install(&TestPresenter());
     ::testing::InitGoogleTest(&argc, argv);

@@ -19,16 +19,20 @@
 #include <memory>
 
 namespace {
+// The window never sees the machine's own serial ports here: it lists `ports`.
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        TComSelect::SetPortSource([this](QStringList& list) { list = ports; });
         TestPresenter().boxes.clear();
         window = std::make_unique<TFQLXUpdate>();
     }
     void TearDown() override {
         window->close();
         window.reset();
+        TComSelect::SetPortSource(nullptr);
     }
+    QStringList ports;
     template <typename T> T* Find(const char* name) {
         auto* found = window->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(found, nullptr) << name;
@@ -250,14 +254,9 @@ namespace {
 class NoticeTest : public WindowTest {
 protected:
     void SetUp() override {
-        TComSelect::SetPortSource([this](QStringList& ports) { ports = this->ports; });
+        ports = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
         WindowTest::SetUp();
     }
-    void TearDown() override {
-        WindowTest::TearDown();
-        TComSelect::SetPortSource(nullptr);
-    }
-    QStringList ports{"/dev/ttyUSB0", "/dev/ttyUSB1"};
 };
 } // namespace
 
