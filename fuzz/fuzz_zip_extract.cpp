@@ -17,7 +17,8 @@
 namespace {
 
 struct Sandbox {
-    QTemporaryDir root{QDir::tempPath() + QStringLiteral("/qlm-fuzz-XXXXXX")};
+    // In the run folder: libFuzzer may end without running static destructors.
+    QTemporaryDir root{QDir::currentPath() + QStringLiteral("/sandbox-XXXXXX")};
     QString base = root.path() + QStringLiteral("/base");
     Sandbox() {
         if (!root.isValid() || !QDir().mkpath(base))

@@ -17,7 +17,6 @@ namespace {
 
 constexpr uint16_t MethodStored = 0;
 constexpr uint16_t MethodDeflated = 8;
-constexpr uint16_t FlagEncrypted = 0x0001;
 constexpr uint16_t FlagDataDescriptor = 0x0008;
 constexpr uint16_t FlagStrongEncryption = 0x0040;
 constexpr int CryptHeaderSize = 12;
