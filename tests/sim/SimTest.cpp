@@ -180,6 +180,25 @@ INSTANTIATE_TEST_SUITE_P(Images, SimBootTest,
                                            ImageCase{"Ext", kExtEntry, "ext.bin"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(SimTest, BothImagesInTurnWithoutTurnaroundAcrossTheRestart) {
+    SimProcess sim(FastArgs());
+    for (const std::string& entry : {kOsEntry, kExtEntry}) {
+        auto boot = EnterBootLoader(sim, entry);
+        boot->Write(Packet(1, BlockData(1)));
+        EXPECT_EQ(boot->Read(1, 1000), ACK);
+        boot->Write("\x04");
+        EXPECT_EQ(boot->Read(1, 1000), ACK);
+        boot.reset();
+        usleep(350 * 1000);
+    }
+    EXPECT_EQ(ReadFile(dir_ + "/os.bin"), BlockData(1));
+    EXPECT_EQ(ReadFile(dir_ + "/ext.bin"), BlockData(1));
+    const std::string stats = ReadFile(StatsPath());
+    EXPECT_NE(stats.find("images_completed=2\n"), std::string::npos) << stats;
+    // Only an ACK of a block followed by the next packet is a turnaround.
+    EXPECT_NE(stats.find("turnaround_count=0\n"), std::string::npos) << stats;
+}
+
 TEST_F(SimTest, SequenceWrapsFromFFTo00) {
     SimProcess sim(FastArgs());
     auto boot = EnterBootLoader(sim, kOsEntry);

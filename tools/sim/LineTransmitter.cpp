@@ -33,7 +33,7 @@ std::vector<LineTransmitter::Piece> LineTransmitter::TakeDue(SimTime now) {
         const bool startsChunk = c.sent == 0;
         if (pieces.empty() || pieces.back().rate != c.rate || pieces.back().noise != c.noise ||
             c.burst || (startsChunk && c.ack)) {
-            pieces.push_back(Piece{{}, c.rate, c.noise, startsChunk && c.ack});
+            pieces.push_back(Piece{{}, c.rate, c.noise, startsChunk && c.ack, due});
         }
         pieces.back().bytes.append(c.bytes, c.sent, count);
         c.sent += count;
@@ -42,7 +42,7 @@ std::vector<LineTransmitter::Piece> LineTransmitter::TakeDue(SimTime now) {
         if (c.sent == c.bytes.size())
             queue_.pop_front();
         if (!pieces.back().bytes.empty() && (pieces.back().ack || c.burst))
-            pieces.push_back(Piece{{}, 0, false, false}); // keep such writes on their own
+            pieces.push_back(Piece{}); // keep such writes on their own
     }
     pieces.erase(std::remove_if(pieces.begin(), pieces.end(),
                                 [](const Piece& p) { return p.bytes.empty(); }),

@@ -24,6 +24,7 @@ public:
         int rate = 0;
         bool noise = false;
         bool ack = false;
+        SimTime due{}; // when its first byte was due
     };
 
     explicit LineTransmitter(bool pace) : pace_(pace) {}

@@ -307,7 +307,7 @@ void SimDevice::HandleEot(SimTime at) {
     const std::string ack(1, static_cast<char>(ACK));
     switch (o_.eot) {
     case EotReply::Ack:
-        Reply(ack, at);
+        Reply(ack, at, false, false);
         break;
     case EotReply::None:
         simlog::Line("fault: EOT not confirmed");
@@ -319,7 +319,7 @@ void SimDevice::HandleEot(SimTime at) {
             Reply(std::string(1, static_cast<char>(NAK)), at);
             return;
         }
-        Reply(ack, at);
+        Reply(ack, at, false, false);
         break;
     case EotReply::Junk:
         simlog::Line("fault: EOT answered with junk");
@@ -399,11 +399,11 @@ void SimDevice::StreamSecond(SimTime now) {
         nextStream_ = now + Millis(1000);
 }
 
-void SimDevice::Reply(std::string bytes, SimTime at, bool burst) {
+void SimDevice::Reply(std::string bytes, SimTime at, bool burst, bool blockAck) {
     if (static_cast<uint8_t>(bytes[0]) == NAK)
         stats_.OnNakSent();
     LineTransmitter::Chunk chunk{std::move(bytes), kBootRate, at, burst};
-    chunk.ack = static_cast<uint8_t>(chunk.bytes[0]) == ACK;
+    chunk.ack = blockAck && static_cast<uint8_t>(chunk.bytes[0]) == ACK;
     tx_.Send(std::move(chunk));
 }
 

@@ -47,7 +47,7 @@ private:
     void EnterMode(SimTime now);
     void StreamSecond(SimTime now);
 
-    void Reply(std::string bytes, SimTime at, bool burst = false);
+    void Reply(std::string bytes, SimTime at, bool burst = false, bool blockAck = true);
     void SendGarbage(int count, SimTime from);
     bool FaultsApply() const;
     const char* ImageName() const;

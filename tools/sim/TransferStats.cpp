@@ -27,21 +27,42 @@ void TransferStats::OnImageComplete(const std::string& name, const std::string& 
     lastAck_.reset();
 }
 
+namespace {
+struct Summary {
+    size_t count = 0;
+    double mean = 0;
+    double median = 0;
+    double p99 = 0;
+    double max = 0;
+};
+
+Summary Summarise(std::vector<double> values) {
+    Summary s;
+    if (values.empty())
+        return s;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    s.count = n;
+    double total = 0;
+    for (const double v : values)
+        total += v;
+    s.mean = total / static_cast<double>(n);
+    s.median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+    // Nearest-rank percentile.
+    const size_t rank = static_cast<size_t>(std::ceil(0.99 * static_cast<double>(n)));
+    s.p99 = values[std::clamp<size_t>(rank, 1, n) - 1];
+    s.max = values.back();
+    return s;
+}
+
+double Seconds(SimDuration d) {
+    return std::chrono::duration<double>(d).count();
+}
+} // namespace
+
 std::string TransferStats::Render() const {
-    std::vector<double> sorted = turnaroundMs_;
-    std::sort(sorted.begin(), sorted.end());
-    auto rank = [&](double q) {
-        if (sorted.empty())
-            return 0.0;
-        // Nearest-rank percentile.
-        const size_t r = static_cast<size_t>(std::ceil(q * static_cast<double>(sorted.size())));
-        return sorted[std::clamp<size_t>(r, 1, sorted.size()) - 1];
-    };
-    double median = 0.0;
-    if (!sorted.empty()) {
-        const size_t n = sorted.size();
-        median = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2.0;
-    }
+    const Summary turn = Summarise(turnaroundMs_);
+    const Summary late = Summarise(ackDelayMs_);
     char text[2048];
     std::snprintf(text, sizeof text,
                   "images_completed=%zu\n"
@@ -53,9 +74,13 @@ std::string TransferStats::Render() const {
                   "packets_bad=%zu\n"
                   "naks_sent=%zu\n"
                   "turnaround_count=%zu\n"
+                  "turnaround_mean_ms=%.3f\n"
                   "turnaround_median_ms=%.3f\n"
                   "turnaround_p99_ms=%.3f\n"
                   "turnaround_max_ms=%.3f\n"
+                  "ack_delay_median_ms=%.3f\n"
+                  "ack_delay_p99_ms=%.3f\n"
+                  "ack_delay_max_ms=%.3f\n"
                   "line_time_s=%.3f\n"
                   "transfer_time_s=%.3f\n"
                   "last_image=%s\n"
@@ -63,11 +88,9 @@ std::string TransferStats::Render() const {
                   "last_image_blocks=%zu\n"
                   "last_image_transfer_s=%.3f\n",
                   images_, abandoned_, packets_, packetBytes_, stored_, duplicates_, bad_, naks_,
-                  sorted.size(), median, rank(0.99), sorted.empty() ? 0.0 : sorted.back(),
-                  std::chrono::duration<double>(lineTime_).count(),
-                  std::chrono::duration<double>(transferTime_).count(), lastName_.c_str(),
-                  lastFile_.c_str(), lastBlocks_,
-                  std::chrono::duration<double>(lastTransfer_).count());
+                  turn.count, turn.mean, turn.median, turn.p99, turn.max, late.median, late.p99,
+                  late.max, Seconds(lineTime_), Seconds(transferTime_), lastName_.c_str(),
+                  lastFile_.c_str(), lastBlocks_, Seconds(lastTransfer_));
     return text;
 }
 

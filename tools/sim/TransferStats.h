@@ -9,8 +9,11 @@
 // Figures of the block transfers seen from the device's side, for the benchmark.
 class TransferStats {
 public:
-    void OnAckWritten(SimTime t) { lastAck_ = t; }
-    void OnOtherReply() { lastAck_.reset(); }
+    // `late`: how long after its due time the ACK actually went out (the simulator's own delay).
+    void OnAckWritten(SimTime t, SimDuration late) {
+        lastAck_ = t;
+        ackDelayMs_.push_back(ToMs(late));
+    }
     // First byte of a packet read from the line.
     void OnPacketStart(SimTime read);
     void OnPacketReceived(size_t bytes, SimDuration lineTime);
@@ -28,6 +31,7 @@ public:
 
 private:
     std::vector<double> turnaroundMs_;
+    std::vector<double> ackDelayMs_;
     std::optional<SimTime> lastAck_;
     size_t packets_ = 0;
     size_t packetBytes_ = 0;
