@@ -158,6 +158,17 @@ TEST_F(ProbeSearchTest, UnopenablePortEndsTheSearchWithTheErrorReport) {
     EXPECT_EQ(flasher.Activity(), DeviceActivity::Idle);
 }
 
+TEST_F(ProbeSearchTest, ProbeWithoutNameOrSelectionRaisesTheOpenError) {
+    view.portText.clear();
+    QString result = "unset";
+    RunGuarded([&] { result = flasher.ProbePort(true, QString()); });
+    EXPECT_EQ(result, "unset");
+    ASSERT_EQ(TestPresenter().boxes.size(), 1);
+    EXPECT_TRUE(TestPresenter().boxes[0].text.startsWith("COM Port Error: "));
+    EXPECT_TRUE(view.lines.isEmpty());
+    EXPECT_FALSE(port.Connected());
+}
+
 TEST_F(ProbeSearchTest, NothingAnsweringLeavesTheSelection) {
     SilentPty a(Link("a"));
     view.ports = ListPorts({a.Path()});
