@@ -143,7 +143,7 @@ bool NotEmpty(std::string SimOptions::*field, SimOptions& o, const std::string& 
 const std::vector<OptionSpec>& Specs() {
     using namespace std::placeholders;
     static const std::vector<OptionSpec> specs = {
-        {"--help", nullptr, "Show this help and exit.", nullptr},
+        {"--help", nullptr, "Show this help and exit (also -h).", nullptr},
         {"--link", "PATH",
          "Make a symlink PATH to the pseudo-terminal's slave; removed on exit. An existing "
          "symlink is replaced, any other file is an error.",
@@ -155,7 +155,7 @@ const std::vector<OptionSpec>& Specs() {
         {"--stats", "FILE",
          "Write transfer figures (key=value lines) to FILE after each image and on exit.",
          std::bind(NotEmpty, &SimOptions::statsFile, _1, _2, _3)},
-        {"--verbose", nullptr, "Log what the device does to stderr.",
+        {"--verbose", nullptr, "Log what the device does to stderr (also -v).",
          Flag(&SimOptions::verbose, true)},
         {"--pace", nullptr,
          "Receive and send no faster than the line rate (10 bits per character at the baud "
@@ -248,6 +248,26 @@ const std::vector<OptionSpec>& Specs() {
     return specs;
 }
 
+// Indented, wrapped at 80 columns.
+std::string Wrap(const std::string& text) {
+    std::string out;
+    std::string line = "      ";
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(' ', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string word = text.substr(pos, end - pos);
+        if (line.size() > 6 && line.size() + 1 + word.size() > 80) {
+            out += line + "\n";
+            line = "      ";
+        }
+        line += (line.size() > 6 ? " " : "") + word;
+        pos = end + 1;
+    }
+    return out + line + "\n";
+}
+
 } // namespace
 
 ParseOutcome ParseSimOptions(const std::vector<std::string>& args, SimOptions& options) {
@@ -316,7 +336,7 @@ std::string SimUsage() {
         std::string head = std::string("  ") + s.name;
         if (s.arg)
             head += std::string(" ") + s.arg;
-        text += head + "\n      " + s.help + "\n";
+        text += head + "\n" + Wrap(s.help);
     }
     return text;
 }
