@@ -3,6 +3,22 @@
 #include <QScrollBar>
 #include <QTextBlock>
 
+namespace {
+// A text box would break a line at a carriage return; the log keeps it inside the line
+// (a version text may end in one) and shows it as the control-picture character.
+constexpr QChar CarriageReturnSymbol(0x240D);
+
+QString ToDisplay(QString text) {
+    text.replace(QLatin1Char('\r'), CarriageReturnSymbol);
+    return text;
+}
+
+QString FromDisplay(QString text) {
+    text.replace(CarriageReturnSymbol, QLatin1Char('\r'));
+    return text;
+}
+} // namespace
+
 MonitorMemo::MonitorMemo(QWidget* parent) : QPlainTextEdit(parent) {
     setMaximumBlockCount(MaxLines);
     setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -13,9 +29,9 @@ MonitorMemo::MonitorMemo(QWidget* parent) : QPlainTextEdit(parent) {
 void MonitorMemo::AppendLine(const QString& line) {
     if (document()->isEmpty() && blockCount() == 1 && document()->firstBlock().text().isEmpty()) {
         // The empty box has one empty line; the first append replaces it.
-        setPlainText(line);
+        setPlainText(ToDisplay(line));
     } else {
-        appendPlainText(line);
+        appendPlainText(ToDisplay(line));
     }
     verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
@@ -23,15 +39,15 @@ void MonitorMemo::AppendLine(const QString& line) {
 void MonitorMemo::ExtendLastLine(const QString& suffix) {
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(suffix);
+    cursor.insertText(ToDisplay(suffix));
 }
 
 QStringList MonitorMemo::Lines() const {
     if (document()->isEmpty())
         return {};
-    return toPlainText().split(QLatin1Char('\n'));
+    return FromDisplay(toPlainText()).split(QLatin1Char('\n'));
 }
 
 QString MonitorMemo::LastLine() const {
-    return document()->lastBlock().text();
+    return FromDisplay(document()->lastBlock().text());
 }

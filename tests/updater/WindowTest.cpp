@@ -1,5 +1,6 @@
 #include "serial/TComComboBox.h"
 #include "support/RecordingPresenter.h"
+#include "updater/MonitorMemo.h"
 #include "updater/TFQLXUpdate.h"
 
 #include <QApplication>
@@ -41,10 +42,7 @@ protected:
     QString Panel(int i) {
         return Find<QLabel>(qPrintable(QStringLiteral("StatusPanel%1").arg(i)))->text();
     }
-    QStringList Log() {
-        const QString text = Find<QPlainTextEdit>("lstMonitor")->toPlainText();
-        return text.isEmpty() ? QStringList{} : text.split('\n');
-    }
+    QStringList Log() { return Find<MonitorMemo>("lstMonitor")->Lines(); }
     void PressKey(Qt::KeyboardModifiers modifiers) {
         QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window.get(),
                         Qt::Key_X, modifiers);

@@ -1,0 +1,191 @@
+#include "serial/TComComboBox.h"
+#include "support/RecordingPresenter.h"
+#include "support/TestHttpServer.h"
+#include "support/ZipFixture.h"
+#include "updater/MonitorMemo.h"
+#include "updater/TFQLXUpdate.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+const QString VersionPath = QStringLiteral("/~plinth-works/QLM/Firmware.dat");
+const QString PackagePath = QStringLiteral("/~plinth-works/QLM/QLMUpdate.zip");
+const QString Note = QStringLiteral("[NOTE: YOU MUST BE CONNECTED TO THE INTERNET]");
+constexpr int OsSize = 491516;
+constexpr int ExtSize = 98304;
+
+// The window against a local update server; it lists no serial ports.
+class WebFlowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Start());
+        qputenv("QLM_UPDATE_SERVER", server.BaseUrl().toUtf8());
+        TComSelect::SetPortSource([](QStringList& list) { list.clear(); });
+        TestPresenter().boxes.clear();
+        window = std::make_unique<TFQLXUpdate>();
+        QDir(window->WorkDirectory()).removeRecursively();
+        QDir().mkpath(window->WorkDirectory());
+        window->WebGetComponent().ShowDialog = false;
+    }
+    void TearDown() override {
+        window->close();
+        window.reset();
+        TComSelect::SetPortSource(nullptr);
+        qputenv("QLM_UPDATE_SERVER", "http://127.0.0.1:9");
+    }
+    void ServeVersion(const QByteArray& body) { server.Route(VersionPath, {200, body}); }
+    void ServePackage(const ZipMembers& members) {
+        const QByteArray zip = MakeZip(members);
+        ASSERT_FALSE(zip.isEmpty());
+        server.Route(PackagePath, {200, zip});
+    }
+    QStringList Log() { return window->findChild<MonitorMemo*>("lstMonitor")->Lines(); }
+    QString Caption() { return window->findChild<QGroupBox*>("grpWeb")->title(); }
+    bool Enabled(const char* button) {
+        return window->findChild<QPushButton*>(button)->isEnabled();
+    }
+
+    TestHttpServer server;
+    std::unique_ptr<TFQLXUpdate> window;
+};
+
+const ZipMembers GoodPackage{{"firmware/QLM_OS.bin", TestBytes(OsSize, 1)},
+                             {"firmware/QLM_EXT.bin", TestBytes(ExtSize, 2)},
+                             {"readme.txt", "notes"}};
+} // namespace
+
+TEST_F(WebFlowTest, SuccessShowsVersionUnpacksImagesAndEnablesTheUpdate) {
+    ServeVersion("Quillmoor firmware\n2.17\nignored third line\n");
+    ServePackage(GoodPackage);
+    window->btnWebFirmwareClick();
+
+    EXPECT_EQ(Log(), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
+                                  "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17"}));
+    EXPECT_EQ(Caption(), "Firmware Webcheck (Vers.: 2.17)");
+    EXPECT_FALSE(Enabled("btnWebFirmware"));
+    EXPECT_TRUE(Enabled("btnOS"));
+    EXPECT_FALSE(window->Flasher().Images().IsEmpty());
+    // The images come out of their folder into the work directory itself.
+    EXPECT_EQ(QFileInfo(window->WorkDirectory() + "/QLM_OS.bin").size(), OsSize);
+    EXPECT_EQ(QFileInfo(window->WorkDirectory() + "/QLM_EXT.bin").size(), ExtSize);
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+}
+
+TEST_F(WebFlowTest, VersionKeepsTheCarriageReturnOfCrLfLines) {
+    ServeVersion("Quillmoor firmware\r\n2.18\r\n");
+    ServePackage(GoodPackage);
+    window->btnWebFirmwareClick();
+    EXPECT_EQ(Caption(), "Firmware Webcheck (Vers.: 2.18\r)");
+    EXPECT_EQ(Log(), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
+                                  "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.18\r"}));
+}
+
+TEST_F(WebFlowTest, FailuresEndInTheSameThreeLines) {
+    struct Case {
+        const char* name;
+        QByteArray version;
+        int packageStatus;
+        ZipMembers members;
+        bool downloadLineFails;
+        bool packageRequested;
+    } cases[] = {
+        {"single line", "Quillmoor firmware 2.17\n", 200, GoodPackage, true, false},
+        {"single line without feed", "Quillmoor firmware 2.17", 200, GoodPackage, true, false},
+        {"package missing", "QLM\n2.17\n", 404, {}, true, true},
+        {"no OS image",
+         "QLM\n2.17\n",
+         200,
+         {{"a/QLM_EXT.bin", TestBytes(ExtSize, 2)}, {"b/QLM_EXT2.bin", TestBytes(ExtSize, 3)}},
+         false,
+         true},
+        {"three images",
+         "QLM\n2.17\n",
+         200,
+         {{"QLM_OS.bin", TestBytes(OsSize, 1)},
+          {"QLM_EXT.bin", TestBytes(ExtSize, 2)},
+          {"QLM_EXT2.bin", TestBytes(ExtSize, 3)}},
+         false,
+         true},
+        {"not a zip", "QLM\n2.17\n", 200, {}, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        ServeVersion(c.version);
+        if (c.packageStatus != 200)
+            server.Route(PackagePath, {c.packageStatus, "not here"});
+        else if (c.members.isEmpty())
+            server.Route(PackagePath, {200, "this is no archive, just text"});
+        else
+            ServePackage(c.members);
+
+        const int hitsBefore = server.Hits(PackagePath);
+        window->btnWebFirmwareClick();
+        const QStringList expected =
+            c.downloadLineFails
+                ? QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [ERROR]", " ", Note}
+                : QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
+                              "-> CHECKING FIRMWARE FILE  [ERROR]", " ", Note};
+        EXPECT_EQ(Log(), expected);
+        EXPECT_EQ(server.Hits(PackagePath) - hitsBefore, c.packageRequested ? 1 : 0);
+        EXPECT_TRUE(Enabled("btnWebFirmware"));
+        EXPECT_FALSE(Enabled("btnOS"));
+        EXPECT_TRUE(window->Flasher().Images().IsEmpty());
+    }
+}
+
+TEST_F(WebFlowTest, PackageWithAnExtraBinOfAnotherSizeStillSucceeds) {
+    ServeVersion("QLM\n2.17\n");
+    ZipMembers members = GoodPackage;
+    members.append({"other.bin", TestBytes(1000, 4)});
+    ServePackage(members);
+    window->btnWebFirmwareClick();
+    EXPECT_EQ(Log().last(), "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17");
+    EXPECT_TRUE(Enabled("btnOS"));
+}
+
+TEST_F(WebFlowTest, RetryWithoutVersionKeepsTheEarlierVersionAndDownloadsAgain) {
+    ServeVersion("QLM\n2.17\n");
+    server.Route(PackagePath, {404, "not yet"});
+    window->btnWebFirmwareClick();
+    EXPECT_EQ(Caption(), "Firmware Webcheck (Vers.: 2.17)");
+
+    server.Route(VersionPath, {404, "gone"});
+    ServePackage(GoodPackage);
+    window->btnWebFirmwareClick();
+    EXPECT_EQ(server.Hits(PackagePath), 2);
+    EXPECT_EQ(Log().last(), "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17");
+}
+
+TEST_F(WebFlowTest, RetryWhoseDownloadDoesNotStartChecksTheEarlierPackage) {
+    ServeVersion("QLM\n2.17\n");
+    ServePackage({{"QLM_OS.bin", TestBytes(OsSize, 1)}});
+    window->btnWebFirmwareClick();
+    EXPECT_EQ(Log()[1], "-> CHECKING FIRMWARE FILE  [ERROR]");
+
+    server.Route(PackagePath, {500, "server trouble"});
+    window->btnWebFirmwareClick();
+    EXPECT_EQ(Log().mid(4), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
+                                         "-> CHECKING FIRMWARE FILE  [ERROR]", " ", Note}));
+}
+
+TEST_F(WebFlowTest, ASecondStartWhileTheFlowRunsIsRefused) {
+    ServeVersion("QLM\n2.17\n");
+    ServePackage(GoodPackage);
+    int nested = 0;
+    window->WebGetComponent().OnFileStart = [&](TWebGet&, int) {
+        ++nested;
+        window->btnWebFirmwareClick(); // as a click handled inside the download's waits
+    };
+    window->btnWebFirmwareClick();
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(Log(), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
+                                  "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17"}));
+}
