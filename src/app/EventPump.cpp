@@ -23,11 +23,17 @@ void WaitPass() {
     if (dispatcher->processEvents(QEventLoop::AllEvents))
         return;
     // Nothing was pending: sleep in the dispatcher so that a new event (a received
-    // character, a click) wakes us at once, and the timer bounds the wait.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.start(IdleWakeMs);
+    // character, a click) wakes us at once, and the timer bounds the wait. One timer per
+    // thread serves every pass, nested waits included; it is kept for the thread's life.
+    thread_local QTimer* wake = [] {
+        auto* timer = new QTimer;
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        return timer;
+    }();
+    wake->start(IdleWakeMs);
     dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    wake->stop();
 }
 
 void SleepMs(int milliseconds) {
