@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the updater window.
+# Sets up, builds and runs the demo: a local update server, the simulated device paced at
+# the real line rate, and the updater window pointed at both.
+# Options are passed to tools/demo/quillmoor_demo.py (--fast, --screenshot PNG, --keep).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build_dir=${1:-build}
-bash scripts/setup.sh "$build_dir"
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "No display. To look at the window, run this under a virtual display:" >&2
-    echo "  xvfb-run -a -s '-screen 0 1024x768x24' bash scripts/demo.sh" >&2
-    exit 1
+bash scripts/setup.sh build
+export QLM_BUILD_DIR="$PWD/build"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [[ " $* " != *" --screenshot "* ]]; then
+    shot="$PWD/quillmoor-demo.png"
+    echo "No display here, so the window runs on a virtual display of its own and a picture"
+    echo "of it is taken mid-update: $shot"
+    echo "To watch it live, run this command on a desktop, or under a display you can view."
+    exec python3 tools/demo/quillmoor_demo.py --screenshot "$shot" "$@"
 fi
-exec "$build_dir/src/updater/quillmoor-updater"
+exec python3 tools/demo/quillmoor_demo.py "$@"

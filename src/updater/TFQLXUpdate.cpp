@@ -99,6 +99,9 @@ void TFQLXUpdate::BuildLayout() {
     setObjectName(QStringLiteral("FormQLXUpdate"));
     setWindowTitle(QStringLiteral("QLM Firmware Updater"));
     setFixedSize(632, 419);
+    // The whole program speaks in the window's font, the progress dialog and the group
+    // boxes' children included (a style sheet makes children take the application font).
+    QApplication::setFont(UiFont(11));
     setFont(UiFont(11));
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -154,9 +157,11 @@ void TFQLXUpdate::BuildLayout() {
                            QRect(20, 118, 413, 210));
     lblAbort = MakeLabel(grpMonitor, "lblAbort",
                          QStringLiteral("DO NOT ABORT UPDATE PROCESS MANUALLY!"), QPoint(83, 14));
-    lblAbort->setFont(UiFont(11, true));
-    lblAbort->setStyleSheet(QStringLiteral("color: #c00000; background: transparent;"));
-    lblAbort->setGeometry(83, 14, 248, 13);
+    lblAbort->setStyleSheet(
+        QStringLiteral("color: #c00000; background: transparent; font-weight: bold;"));
+    // Centred where the layout puts it; a font wider than the layout's may widen it.
+    const int abortWidth = std::max(248, lblAbort->sizeHint().width());
+    lblAbort->setGeometry(83 + 124 - abortWidth / 2, 14, abortWidth, 13);
     lblAbort->setAlignment(Qt::AlignCenter);
     lblAbort->hide();
 

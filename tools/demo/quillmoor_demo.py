@@ -1,0 +1,300 @@
+#!/usr/bin/env python3
+"""Runs the updater against a local update server and the simulated device.
+
+The pieces (workspace, update server, simulated device, virtual display, the updater and
+a driver that clicks and types like a user) serve the demo command, the screenshot script
+and the acceptance tests alike.
+"""
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+SERVER_DIR = os.path.join(ROOT, "tools", "server")
+OS_SIZE = 491516
+EXT_SIZE = 98304
+PAD = 0x1A
+
+
+def padded(data):
+    """An image as the device receives it: whole 1024-byte blocks, padded with 0x1A."""
+    rest = (-len(data)) % 1024
+    return data + bytes([PAD]) * rest
+
+
+def wait_for(predicate, timeout, interval=0.05, what="condition"):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(interval)
+    raise TimeoutError(f"timed out after {timeout:.0f} s waiting for {what}")
+
+
+def read_first_line(process, timeout, what):
+    """The first line a child prints, without blocking past the timeout."""
+    import selectors
+    sel = selectors.DefaultSelector()
+    sel.register(process.stdout, selectors.EVENT_READ)
+    deadline = time.monotonic() + timeout
+    line = b""
+    while not line.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        if left <= 0 or not sel.select(left):
+            raise TimeoutError(f"{what} printed nothing within {timeout} s")
+        chunk = os.read(process.stdout.fileno(), 1)
+        if not chunk:
+            raise RuntimeError(f"{what} ended before it was ready")
+        line += chunk
+    return line.decode().strip()
+
+
+class Child:
+    """A child process that is stopped when the demo ends."""
+
+    def __init__(self, args, env=None, stdout=subprocess.PIPE, stderr=None, pass_fds=()):
+        self.args = args
+        self.process = subprocess.Popen(args, env=env, stdout=stdout, stderr=stderr,
+                                        stdin=subprocess.DEVNULL, start_new_session=True,
+                                        pass_fds=pass_fds)
+
+    def running(self):
+        return self.process.poll() is None
+
+    def stop(self, timeout=5):
+        if self.process.poll() is None:
+            try:
+                os.killpg(self.process.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            try:
+                self.process.wait(timeout)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.process.pid, signal.SIGKILL)
+                self.process.wait()
+        if self.process.stdout:
+            self.process.stdout.close()
+
+
+class Workspace:
+    """A temporary folder holding everything one run makes; removed at the end."""
+
+    def __init__(self, keep=False):
+        self.path = tempfile.mkdtemp(prefix="quillmoor-demo-")
+        self.keep = keep
+        self.children = []
+
+    def sub(self, *names):
+        path = os.path.join(self.path, *names)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        return path
+
+    def start(self, args, **kwargs):
+        child = Child(args, **kwargs)
+        self.children.append(child)
+        return child
+
+    def close(self):
+        for child in reversed(self.children):
+            child.stop()
+        if not self.keep:
+            shutil.rmtree(self.path, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class UpdateServer:
+    """The version file and the firmware package, served on 127.0.0.1."""
+
+    def __init__(self, ws, version="2.17", seed=1):
+        self.root = ws.sub("www")
+        subprocess.run([sys.executable, os.path.join(SERVER_DIR, "make_package.py"), self.root,
+                        "--version", version, "--seed", str(seed)],
+                       check=True, stdout=subprocess.DEVNULL)
+        self.version = version
+        self.child = ws.start([sys.executable, os.path.join(SERVER_DIR, "serve.py"), self.root])
+        self.url = read_first_line(self.child.process, 20, "the update server")
+
+    def image(self, name):
+        with open(os.path.join(self.root, "images", name), "rb") as f:
+            return f.read()
+
+
+class SimDevice:
+    """The simulated Quillmoor on a pseudo-terminal."""
+
+    def __init__(self, ws, sim, options=(), pace=True):
+        self.out = ws.sub("device", "received")
+        os.makedirs(self.out, exist_ok=True)
+        self.stats = ws.sub("device", "stats.txt")
+        args = [sim, "--out", self.out, "--stats", self.stats]
+        args += ["--pace"] if pace else ["--no-pace"]
+        args += list(options)
+        self.child = ws.start(args)
+        self.port = read_first_line(self.child.process, 20, "the simulated device")
+
+    def received(self, kind):
+        path = os.path.join(self.out, f"{kind}.bin")
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def read_stats(self):
+        figures = {}
+        if os.path.exists(self.stats):
+            with open(self.stats) as f:
+                for line in f:
+                    key, _, value = line.strip().partition("=")
+                    figures[key] = value
+        return figures
+
+
+class VirtualDisplay:
+    """An Xvfb display of our own."""
+
+    def __init__(self, ws, size="1024x768x24"):
+        read_end, write_end = os.pipe()
+        # Xvfb writes the display number it chose to the given descriptor.
+        self.child = ws.start(["Xvfb", "-displayfd", str(write_end), "-screen", "0", size,
+                               "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, pass_fds=(write_end,))
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+
+
+class Updater:
+    """The updater program, as a user starts it."""
+
+    def __init__(self, ws, binary, server_url, ports, display=None, extra_env=None):
+        self.tmp = ws.sub("updater-tmp")
+        os.makedirs(self.tmp, exist_ok=True)
+        env = dict(os.environ)
+        env.update({"QLM_UPDATE_SERVER": server_url, "QLM_EXTRA_PORTS": ":".join(ports),
+                    "TMPDIR": self.tmp})
+        if display:
+            env["DISPLAY"] = display
+            env.pop("QT_QPA_PLATFORM", None)
+            env.pop("WAYLAND_DISPLAY", None)
+        env.update(extra_env or {})
+        self.env = env
+        self.child = ws.start([binary], env=env, stdout=subprocess.DEVNULL)
+        self.work_dir = os.path.join(self.tmp, "QLMUpdate")
+
+    def images_ready(self):
+        """Both images unpacked into the work directory."""
+        sizes = set()
+        if os.path.isdir(self.work_dir):
+            for name in os.listdir(self.work_dir):
+                if name.lower().endswith(".bin"):
+                    sizes.add(os.path.getsize(os.path.join(self.work_dir, name)))
+        return OS_SIZE in sizes and EXT_SIZE in sizes
+
+
+class Driver:
+    """Drives the window with xdotool, as a user with a mouse and keyboard would."""
+
+    TITLE = "QLM Firmware Updater"
+
+    def __init__(self, display):
+        self.env = dict(os.environ, DISPLAY=display)
+        self.window = None
+
+    def run(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True)
+
+    def find_window(self, timeout=30):
+        def found():
+            result = self.run("search", "--name", self.TITLE)
+            ids = result.stdout.split()
+            return ids[-1] if ids else None
+        self.window = wait_for(found, timeout, 0.2, "the updater window")
+        return self.window
+
+    def click(self, x, y):
+        """A left click at a point of the window's client area."""
+        self.run("mousemove", "--window", self.window, str(x), str(y))
+        self.run("click", "--window", self.window, "1")
+
+    def click_update(self):
+        self.click(540, 281)  # "Update Quillmoor"
+
+    def click_close(self):
+        self.click(540, 371)  # "Close"
+
+    def emergency_key(self):
+        self.run("windowfocus", "--sync", self.window)
+        self.run("key", "--window", self.window, "--clearmodifiers", "ctrl+alt+shift+x")
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True)
+
+
+def build_dir():
+    return os.environ.get("QLM_BUILD_DIR", os.path.join(ROOT, "build"))
+
+
+def demo(args):
+    binary = os.path.join(args.build, "src", "updater", "quillmoor-updater")
+    sim = os.path.join(args.build, "tools", "sim", "quillmoor-sim")
+    with Workspace(keep=args.keep) as ws:
+        server = UpdateServer(ws)
+        device = SimDevice(ws, sim, pace=not args.fast)
+        display = os.environ.get("DISPLAY")
+        if args.screenshot:
+            display = VirtualDisplay(ws).display
+        print(f"Update server:    {server.url}")
+        print(f"Simulated device: {device.port}")
+        updater = Updater(ws, binary, server.url, [device.port],
+                          display=display if args.screenshot else None)
+        if not args.screenshot:
+            updater.child.process.wait()
+            print("Images the device received:",
+                  ", ".join(k for k in ("os", "ext") if device.received(k)) or "none")
+            return 0
+        driver = Driver(display)
+        driver.find_window()
+        wait_for(updater.images_ready, 60, 0.2, "the firmware package")
+        time.sleep(1.0)
+        driver.click_update()
+        # Mid-update: some blocks of the OS image are through.
+        wait_for(lambda: int(device.read_stats().get("packets_received", "0") or 0) >= 140
+                 or device.received("os"), 120, 0.1, "the transfer")
+        driver.screenshot(args.screenshot)
+        print(f"Screenshot: {args.screenshot}")
+        driver.emergency_key()
+        driver.emergency_key()
+        updater.child.process.wait(30)
+        return 0
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--build", default=build_dir(), help="the build folder")
+    parser.add_argument("--fast", action="store_true", help="no line-rate pacing")
+    parser.add_argument("--screenshot", metavar="PNG",
+                        help="run on a virtual display and save a picture taken mid-update")
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    args = parser.parse_args(argv)
+    if args.screenshot:
+        args.screenshot = os.path.abspath(args.screenshot)
+    return demo(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
