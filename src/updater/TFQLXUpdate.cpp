@@ -478,8 +478,9 @@ bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {
         if (!first)
             first = this;
         auto* widget = static_cast<QWidget*>(watched);
-        if (widget == first && widget->window() == this) {
-            const auto* key = static_cast<QKeyEvent*>(event);
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // A held key repeats; one press must never count as the second one that closes.
+        if (widget == first && widget->window() == this && !key->isAutoRepeat()) {
             RunGuarded([&] { FormKeyDown(key->key(), key->modifiers()); });
         }
     }

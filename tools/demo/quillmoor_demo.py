@@ -193,7 +193,7 @@ class Updater:
             env.pop("WAYLAND_DISPLAY", None)
         env.update(extra_env or {})
         self.env = env
-        self.child = ws.start([binary], env=env, stdout=subprocess.DEVNULL)
+        self.child = ws.start([binary], env=env, stdout=subprocess.DEVNULL, stderr=None)
         self.work_dir = os.path.join(self.tmp, "QLMUpdate")
 
     def images_ready(self):
@@ -228,6 +228,7 @@ class Driver:
 
     def click(self, x, y):
         """A left click at a point of the window's client area."""
+        self.find_window()  # the window is made anew when its caption buttons change
         self.run("mousemove", "--window", self.window, str(x), str(y))
         self.run("click", "--window", self.window, "1")
 
@@ -238,8 +239,13 @@ class Driver:
         self.click(540, 371)  # "Close"
 
     def emergency_key(self):
+        self.find_window()
         self.run("windowfocus", "--sync", self.window)
-        self.run("key", "--window", self.window, "--clearmodifiers", "ctrl+alt+shift+x")
+        # Typed on the keyboard device (no synthetic event to one window), then every key is
+        # let go for sure: the window is made anew meanwhile, and a release that finds no
+        # window would leave the key repeating.
+        self.run("key", "--clearmodifiers", "ctrl+alt+shift+x")
+        self.run("keyup", "ctrl+alt+shift+x")
 
     def screenshot(self, path):
         subprocess.run(["import", "-window", "root", path], env=self.env, check=True)
