@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -187,6 +188,19 @@ TEST_F(WindowTest, EmergencyKeyWhileBusyAbortsFirstAndClosesSecond) {
     EXPECT_TRUE(window->isVisible());
     PressKey(EmergencyKeys);
     EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowTest, HeldEmergencyKeyCountsAsOnePress) {
+    window->show();
+    window->activateWindow();
+    window->EnterBusyState();
+    PressKey(EmergencyKeys);
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_X, EmergencyKeys, QStringLiteral("X"), true);
+    QApplication::sendEvent(target, &repeat);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->AbortFlag());
+    window->LeaveBusyState();
 }
 
 TEST_F(WindowTest, EmergencyKeyNeedsExactlyCtrlAltShift) {
