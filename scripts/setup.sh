@@ -7,7 +7,7 @@ build_dir=${1:-build}
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev zlib1g-dev
           libgtest-dev libgmock-dev python3 zip xvfb xauth xdotool x11-utils
-          fonts-dejavu-core fonts-liberation)
+          fonts-dejavu-core fonts-liberation imagemagick openssl)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
