@@ -1,10 +1,10 @@
 #pragma once
 
 #include "FakeView.h"
-#include "SimDevice.h"
 #include "flashing/DeviceFlasher.h"
 #include "serial/TComPort.h"
 #include "support/RecordingPresenter.h"
+#include "support/SimDevice.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -1,9 +1,9 @@
 #include "FakeView.h"
-#include "SimDevice.h"
 #include "app/ErrorReport.h"
 #include "flashing/DeviceFlasher.h"
 #include "serial/TComPort.h"
 #include "support/RecordingPresenter.h"
+#include "support/SimDevice.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

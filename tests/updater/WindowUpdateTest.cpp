@@ -1,0 +1,310 @@
+#include "app/AppInfo.h"
+#include "serial/TComComboBox.h"
+#include "support/RecordingPresenter.h"
+#include "support/SimDevice.h"
+#include "support/TestHttpServer.h"
+#include "support/ZipFixture.h"
+#include "updater/MonitorMemo.h"
+#include "updater/TFQLXUpdate.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+const QString VersionPath = QStringLiteral("/~plinth-works/QLM/Firmware.dat");
+const QString PackagePath = QStringLiteral("/~plinth-works/QLM/QLMUpdate.zip");
+const QString Search = QStringLiteral("-> AUTOSEARCH FOR QUILLMOOR DEVICE");
+const QStringList WebLines{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
+                           "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17"};
+const QStringList UpdateLines{"- FLASHING OS FLASH -",
+                              "-> LOADING FIRMWARE FILE: QLM_OS.bin  [OK]",
+                              "-> STARTING OS FLASH UPDATE  [OK]",
+                              "-> FLASHING CONFIRMED  [OK]",
+                              "-> WAITING 5 SECONDS FOR BOOT DEVICE  [OK]",
+                              "- FLASHING EXTERNAL FLASH -",
+                              "-> LOADING FIRMWARE FILE: QLM_EXT.bin  [OK]",
+                              "-> STARTING EXT FLASH UPDATE  [OK]",
+                              "-> FLASHING CONFIRMED  [OK]",
+                              " ",
+                              "- QUILLMOOR HAS BEEN UPDATED -"};
+const auto EmergencyKeys = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+constexpr int ReadyWithinMs = 10000;
+
+// The whole window against the simulated device (quick, unpaced) and a local update server
+// that serves a real package. Its temporary folder is private, so its work directory is too.
+class WindowUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(temp.isValid() && simOut.isValid() && links.isValid());
+        savedTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", temp.path().toLocal8Bit());
+        ASSERT_TRUE(server.Start());
+        server.Route(VersionPath, {200, "Quillmoor firmware\n2.17\n"});
+        const QByteArray zip =
+            MakeZip({{"firmware/QLM_OS.bin", osImage}, {"QLM_EXT.bin", extImage}});
+        ASSERT_FALSE(zip.isEmpty());
+        server.Route(PackagePath, {200, zip});
+        qputenv("QLM_UPDATE_SERVER", server.BaseUrl().toUtf8());
+        TComSelect::SetPortSource([this](QStringList& list) { list = ports; });
+        TestPresenter().boxes.clear();
+    }
+    void TearDown() override {
+        if (window)
+            window->close();
+        window.reset();
+        TComSelect::SetPortSource(nullptr);
+        qputenv("QLM_UPDATE_SERVER", "http://127.0.0.1:9");
+        qputenv("TMPDIR", savedTemp);
+    }
+
+    // Starts the device and lists its port; opens the window (not shown yet).
+    void Start(const QStringList& simArgs = {}) {
+        sim = std::make_unique<SimDevice>(
+            links.filePath("dev"), QStringList{"--no-pace", "--out", simOut.path(),
+                                               "--restart-delay", "100", "--nak-interval", "100"} +
+                                       simArgs);
+        ASSERT_TRUE(sim->Started()) << sim->ErrorOutput().toStdString();
+        ports = {sim->Path()};
+        OpenWindow();
+    }
+    void OpenWindow() {
+        window = std::make_unique<TFQLXUpdate>();
+        window->WebGetComponent().ShowDialog = false;
+    }
+    // Shows the window and fetches the firmware with the download button, so that the
+    // update button comes on without waiting for the automatic search.
+    void ShowWithFirmware() {
+        window->show();
+        window->activateWindow();
+        QTest::mouseClick(Find<QPushButton>("btnWebFirmware"), Qt::LeftButton);
+        ASSERT_TRUE(Find<QPushButton>("btnOS")->isEnabled()) << Log().join('\n').toStdString();
+    }
+    void ClickUpdate() { QTest::mouseClick(Find<QPushButton>("btnOS"), Qt::LeftButton); }
+
+    template <typename T> T* Find(const char* name) {
+        auto* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QStringList Log() { return Find<MonitorMemo>("lstMonitor")->Lines(); }
+    QString Panel(int i) {
+        return Find<QLabel>(qPrintable(QStringLiteral("StatusPanel%1").arg(i)))->text();
+    }
+    QString PortText() { return Find<TComComboBox>("ComComboBox")->Text(); }
+    void PressEmergencyKey() {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : window.get(), Qt::Key_X, EmergencyKeys);
+    }
+    QByteArray Received(const QString& name) const {
+        QFile file(simOut.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    void ExpectIdle() {
+        EXPECT_FALSE(window->Busy());
+        EXPECT_FALSE(Find<QLabel>("lblAbort")->isVisible());
+        EXPECT_TRUE(Find<QPushButton>("btnClose")->isEnabled());
+        EXPECT_TRUE(Find<QWidget>("ComComboBox")->isEnabled());
+        EXPECT_TRUE(window->AbortFlag());
+        EXPECT_TRUE(window->CloseAllowed());
+        EXPECT_TRUE(window->windowFlags() & Qt::WindowCloseButtonHint);
+        EXPECT_TRUE(window->windowFlags() & Qt::WindowSystemMenuHint);
+        EXPECT_TRUE(window->isVisible());
+        EXPECT_EQ(Find<QLabel>("lblProg")->text(), "0 %");
+        EXPECT_TRUE(Find<QPushButton>("btnOS")->isEnabled());
+        EXPECT_FALSE(window->ComPort().Connected());
+        EXPECT_EQ(window->Flasher().Activity(), DeviceActivity::Idle);
+    }
+
+    QTemporaryDir temp;
+    QTemporaryDir simOut;
+    QTemporaryDir links;
+    QByteArray savedTemp;
+    const QByteArray osImage = TestBytes(491516, 1);
+    const QByteArray extImage = TestBytes(98304, 2);
+    TestHttpServer server;
+    QStringList ports;
+    std::unique_ptr<SimDevice> sim;
+    std::unique_ptr<TFQLXUpdate> window;
+};
+} // namespace
+
+TEST_F(WindowUpdateTest, FindsTheDeviceAfterShowThenLoadsTheWebUpdateWithoutAClick) {
+    Start();
+    // A port that never answers comes first in the list and is selected at start.
+    SilentPty quiet(links.filePath("quiet"));
+    ports = {quiet.Path(), sim->Path()};
+    OpenWindow();
+    ASSERT_EQ(PortText(), quiet.Path());
+
+    window->show();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Find<QPushButton>("btnOS")->isEnabled(); }, ReadyWithinMs))
+        << Log().join('\n').toStdString();
+    EXPECT_EQ(PortText(), sim->Path());
+    EXPECT_EQ(Log(), QStringList{Search + "  [OK]"} + WebLines);
+    EXPECT_EQ(Find<QGroupBox>("grpWeb")->title(), "Firmware Webcheck (Vers.: 2.17)");
+    EXPECT_FALSE(Find<QPushButton>("btnWebFirmware")->isEnabled());
+    EXPECT_EQ(server.Hits(PackagePath), 1);
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+}
+
+TEST_F(WindowUpdateTest, UpdateButtonWritesBothImagesAndKeepsEverythingElseOffMeanwhile) {
+    Start();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Find<QPushButton>("btnOS")->isEnabled(); }, ReadyWithinMs));
+    const QStringList before = Log();
+    SilentPty quiet(links.filePath("quiet"));
+
+    // In the middle of the OS image everything that could disturb the transfer arrives as
+    // events handled inside its waits.
+    struct During {
+        bool ran = false;
+        bool busy = false;
+        bool webButtonEnabled = true;
+        int arrivalResult = 0;
+        int removalResult = 0;
+        QStringList selectorItems;
+        QString selectorText;
+        bool timerActive = true;
+        bool portLock = true;
+        bool closeAccepted = true;
+        bool visible = false;
+        bool abortFlag = true;
+        QStringList log;
+    } during;
+    auto* progress = Find<QProgressBar>("prgUpload");
+    auto* selector = Find<TComComboBox>("ComComboBox");
+    auto* timer = Find<QTimer>("tmSearch");
+    QObject::connect(progress, &QProgressBar::valueChanged, window.get(), [&](int value) {
+        if (during.ran || value != 50 * 1024 || progress->maximum() != 480 * 1024)
+            return;
+        during.ran = true;
+        QTimer::singleShot(0, window.get(), [&] {
+            during.busy = window->Busy();
+            // The download button is off after a successful web update; its handler refuses
+            // as well, should it ever be reached.
+            during.webButtonEnabled = Find<QPushButton>("btnWebFirmware")->isEnabled();
+            QTest::mouseClick(Find<QPushButton>("btnWebFirmware"), Qt::LeftButton);
+            window->btnWebFirmwareClick();
+            // A second port appears and a device is plugged in and out.
+            ports = {sim->Path(), quiet.Path()};
+            during.arrivalResult = window->DeviceChange(0x8000);
+            during.removalResult = window->DeviceChange(0x8004);
+            for (int i = 0; i < selector->count(); ++i)
+                during.selectorItems << selector->itemText(i);
+            during.selectorText = selector->Text();
+            during.timerActive = timer->isActive();
+            QTest::mouseClick(Find<QLabel>("imgDev"), Qt::RightButton);
+            during.portLock = window->PortLock();
+            during.closeAccepted = window->close();
+            window->btnCloseClick();
+            during.visible = window->isVisible();
+            during.abortFlag = window->AbortFlag();
+            during.log = Log();
+        });
+    });
+    ClickUpdate();
+
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+    EXPECT_EQ(Received("os.bin"), osImage + QByteArray(4, '\x1A'));
+    EXPECT_EQ(Received("ext.bin"), extImage);
+    EXPECT_EQ(Log(), before + UpdateLines);
+    EXPECT_EQ(Panel(0), "ACK");
+    EXPECT_EQ(Panel(1), "Update proceeded!");
+    EXPECT_EQ(Find<QLabel>("lblBlock")->text(), "Block: 96");
+    EXPECT_EQ(progress->value(), 0);
+    ExpectIdle();
+
+    ASSERT_TRUE(during.ran);
+    EXPECT_TRUE(during.busy);
+    EXPECT_FALSE(during.webButtonEnabled);
+    EXPECT_EQ(server.Hits(VersionPath), 1);
+    EXPECT_EQ(server.Hits(PackagePath), 1);
+    EXPECT_EQ(during.arrivalResult, 1);
+    EXPECT_EQ(during.removalResult, 1);
+    EXPECT_EQ(during.selectorItems, QStringList{sim->Path()});
+    EXPECT_EQ(during.selectorText, sim->Path());
+    EXPECT_FALSE(during.timerActive);
+    EXPECT_FALSE(during.portLock);
+    EXPECT_FALSE(during.closeAccepted);
+    EXPECT_TRUE(during.visible);
+    EXPECT_FALSE(during.abortFlag);
+    EXPECT_EQ(during.log, before + UpdateLines.mid(0, 3));
+    EXPECT_FALSE(window->PortLock());
+
+    // The notices were kept: once the update is over the list is refreshed and searched.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Log().size() > before.size() + UpdateLines.size(); },
+                                ReadyWithinMs));
+    EXPECT_EQ(Log().mid(before.size() + UpdateLines.size()), QStringList{Search + "  [OK]"});
+    EXPECT_EQ(selector->count(), 2);
+    EXPECT_EQ(PortText(), sim->Path());
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+}
+
+TEST_F(WindowUpdateTest, EmergencyKeyWhileTheBootLoaderIsSilentAbortsThenCloses) {
+    Start({"--silent-boot"});
+    ShowWithFirmware();
+    const int linesBefore = static_cast<int>(Log().size());
+    // The key goes in once the window waits for the boot loader, which never answers.
+    bool pressed = false;
+    bool visibleAfterFirst = false;
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (pressed || Panel(1) != "Waiting for ACK...")
+            return;
+        pressed = true;
+        PressEmergencyKey();
+        visibleAfterFirst = window->isVisible();
+    });
+    watch.start();
+    ClickUpdate();
+    watch.stop();
+
+    ASSERT_TRUE(pressed);
+    EXPECT_TRUE(visibleAfterFirst);
+    EXPECT_EQ(Log().mid(linesBefore),
+              (QStringList{"- FLASHING OS FLASH -", "-> LOADING FIRMWARE FILE: QLM_OS.bin  [OK]",
+                           "-> STARTING OS FLASH UPDATE", "- ABORTED -"}));
+    EXPECT_EQ(Panel(1), "Aborted");
+    EXPECT_TRUE(Received("os.bin").isEmpty());
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+    ExpectIdle();
+
+    const QString work = window->WorkDirectory();
+    PressEmergencyKey();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(QFileInfo::exists(work));
+}
+
+TEST_F(WindowUpdateTest, PortThatVanishesMidTransferReachesTheErrorReportAndIdle) {
+    Start({"--hangup-at", "10"});
+    const QString path = sim->Path();
+    ShowWithFirmware();
+    ClickUpdate();
+
+    ASSERT_EQ(TestPresenter().boxes.size(), 1);
+    const auto& box = TestPresenter().boxes[0];
+    EXPECT_EQ(box.title, AppInfo::Title);
+    EXPECT_EQ(box.icon, MessagePresenter::Icon::Error);
+    EXPECT_TRUE(box.text.startsWith("COM Port Error: ")) << box.text.toStdString();
+    EXPECT_TRUE(box.text.endsWith(" on " + path + ".")) << box.text.toStdString();
+    EXPECT_EQ(Log().last(), "-> STARTING OS FLASH UPDATE  [OK]");
+    // The device vanished before it acknowledged the last block it took.
+    EXPECT_EQ(Find<QLabel>("lblBlock")->text(), "Block: 10");
+    ExpectIdle();
+}
