@@ -258,7 +258,7 @@ void TFQLXUpdate::FormCreate() {
 
 void TFQLXUpdate::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous() && !reshowing_)
         RunGuarded([this] { FormShow(); });
 }
 
@@ -398,8 +398,13 @@ void TFQLXUpdate::SetCaptionIcons(bool present) {
     if (windowFlags() == flags)
         return;
     setWindowFlags(flags);
-    if (wasVisible)
-        show(); // changing the flags hides a shown window
+    if (wasVisible) {
+        // Changing the flags hides a shown window; showing it again is no new show of the
+        // form, so FormShow must not start another search.
+        reshowing_ = true;
+        show();
+        reshowing_ = false;
+    }
 }
 
 void TFQLXUpdate::EnterBusyState() {

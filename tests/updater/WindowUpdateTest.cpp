@@ -308,3 +308,18 @@ TEST_F(WindowUpdateTest, PortThatVanishesMidTransferReachesTheErrorReportAndIdle
     EXPECT_EQ(Find<QLabel>("lblBlock")->text(), "Block: 10");
     ExpectIdle();
 }
+
+// Switching the caption icons re-shows the window; that is no new show of the form and must
+// not start a search of its own.
+TEST_F(WindowUpdateTest, BusyStateSwitchesDoNotStartTheSearchTimer) {
+    OpenWindow();
+    window->show();
+    auto* timer = Find<QTimer>("tmSearch");
+    ASSERT_TRUE(timer->isActive());
+    timer->stop();
+    window->EnterBusyState();
+    EXPECT_FALSE(timer->isActive());
+    window->LeaveBusyState();
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_TRUE(window->isVisible());
+}
