@@ -299,7 +299,12 @@ void TFQLXUpdate::SetProgressPosition(int position) {
 }
 
 QStringList TFQLXUpdate::PortItems() const {
-    return ComComboBox->ComSelect().Items();
+    // What the selector lists, not a fresh enumeration: the port lock freezes the list, and a
+    // port the selector does not hold could be found but never selected.
+    QStringList items;
+    for (int i = 0; i < ComComboBox->count(); ++i)
+        items << ComComboBox->itemText(i);
+    return items;
 }
 
 QString TFQLXUpdate::PortText() const {

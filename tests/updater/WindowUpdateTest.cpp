@@ -323,3 +323,21 @@ TEST_F(WindowUpdateTest, BusyStateSwitchesDoNotStartTheSearchTimer) {
     EXPECT_FALSE(timer->isActive());
     EXPECT_TRUE(window->isVisible());
 }
+
+// The search probes what the selector lists: a device that appears while the port lock
+// freezes the list is not probed, and the search cannot report a port it cannot select.
+TEST_F(WindowUpdateTest, SearchProbesOnlyTheSelectorsPorts) {
+    Start();
+    SilentPty quiet(links.filePath("quiet"));
+    ports = {quiet.Path()};
+    OpenWindow();
+    window->show();
+    QTest::mouseClick(Find<QLabel>("imgDev"), Qt::RightButton);
+    ports = {quiet.Path(), sim->Path()};
+    EXPECT_EQ(window->DeviceChange(0x8000), 0);
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Log().size() > 1; }, ReadyWithinMs));
+    EXPECT_EQ(Log()[1], Search + "  [NOT FOUND]");
+    EXPECT_EQ(PortText(), quiet.Path());
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+}
