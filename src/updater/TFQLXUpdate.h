@@ -126,7 +126,7 @@ private:
     bool portLock_ = false;
     bool busy_ = false;
     bool closed_ = false;
-    bool reshowing_ = false; // SetCaptionIcons shows the window again
+    bool reshowing_ = false;  // SetCaptionIcons shows the window again
     bool portsStale_ = false; // a notice came while the port was in use
     QString workDirectory_;
 };
