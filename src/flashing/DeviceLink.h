@@ -43,3 +43,15 @@ private:
     TSendBuffer send_;
     QByteArray readBuffer_;
 };
+
+// Closes the link's port however the scope that holds it ends.
+class PortCloser {
+public:
+    explicit PortCloser(TDeviceLink& link) : link_(link) {}
+    ~PortCloser() { link_.ClosePortIfOpen(); }
+    PortCloser(const PortCloser&) = delete;
+    PortCloser& operator=(const PortCloser&) = delete;
+
+private:
+    TDeviceLink& link_;
+};

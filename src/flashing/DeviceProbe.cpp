@@ -8,20 +8,6 @@
 
 #include <QElapsedTimer>
 
-namespace {
-// Closes the port however the probe ends.
-class PortCloser {
-public:
-    explicit PortCloser(TDeviceLink& link) : link_(link) {}
-    ~PortCloser() { link_.ClosePortIfOpen(); }
-    PortCloser(const PortCloser&) = delete;
-    PortCloser& operator=(const PortCloser&) = delete;
-
-private:
-    TDeviceLink& link_;
-};
-} // namespace
-
 TDeviceProbe::TDeviceProbe(TDeviceLink& link, UpdaterView& view) : link_(link), view_(view) {}
 
 QString TDeviceProbe::ProbePort(bool verbose, const QString& name) {

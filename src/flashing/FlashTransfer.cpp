@@ -9,19 +9,6 @@
 
 #include <cmath>
 
-namespace {
-class PortCloser {
-public:
-    explicit PortCloser(TDeviceLink& link) : link_(link) {}
-    ~PortCloser() { link_.ClosePortIfOpen(); }
-    PortCloser(const PortCloser&) = delete;
-    PortCloser& operator=(const PortCloser&) = delete;
-
-private:
-    TDeviceLink& link_;
-};
-} // namespace
-
 TFlashTransfer::TFlashTransfer(TDeviceLink& link, UpdaterView& view, const TFirmwareImage& image)
     : link_(link), view_(view), image_(image) {}
 

@@ -1,21 +1,12 @@
 #include "FlashFixture.h"
 #include "app/ErrorReport.h"
+#include "support/UpdateLog.h"
 
 #include <QTimer>
 
 namespace {
 
-const QStringList CompleteLog{"- FLASHING OS FLASH -",
-                              "-> LOADING FIRMWARE FILE: QLM_OS.bin  [OK]",
-                              "-> STARTING OS FLASH UPDATE  [OK]",
-                              "-> FLASHING CONFIRMED  [OK]",
-                              "-> WAITING 5 SECONDS FOR BOOT DEVICE  [OK]",
-                              "- FLASHING EXTERNAL FLASH -",
-                              "-> LOADING FIRMWARE FILE: QLM_EXT.bin  [OK]",
-                              "-> STARTING EXT FLASH UPDATE  [OK]",
-                              "-> FLASHING CONFIRMED  [OK]",
-                              " ",
-                              "- QUILLMOOR HAS BEEN UPDATED -"};
+const QStringList& CompleteLog = CompleteUpdateLog;
 
 class UpdateSequenceTest : public FlashFixture {
 protected:

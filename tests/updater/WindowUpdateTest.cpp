@@ -3,6 +3,7 @@
 #include "support/RecordingPresenter.h"
 #include "support/SimDevice.h"
 #include "support/TestHttpServer.h"
+#include "support/UpdateLog.h"
 #include "support/ZipFixture.h"
 #include "updater/MonitorMemo.h"
 #include "updater/TFQLXUpdate.h"
@@ -27,17 +28,7 @@ const QString PackagePath = QStringLiteral("/~plinth-works/QLM/QLMUpdate.zip");
 const QString Search = QStringLiteral("-> AUTOSEARCH FOR QUILLMOOR DEVICE");
 const QStringList WebLines{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
                            "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17"};
-const QStringList UpdateLines{"- FLASHING OS FLASH -",
-                              "-> LOADING FIRMWARE FILE: QLM_OS.bin  [OK]",
-                              "-> STARTING OS FLASH UPDATE  [OK]",
-                              "-> FLASHING CONFIRMED  [OK]",
-                              "-> WAITING 5 SECONDS FOR BOOT DEVICE  [OK]",
-                              "- FLASHING EXTERNAL FLASH -",
-                              "-> LOADING FIRMWARE FILE: QLM_EXT.bin  [OK]",
-                              "-> STARTING EXT FLASH UPDATE  [OK]",
-                              "-> FLASHING CONFIRMED  [OK]",
-                              " ",
-                              "- QUILLMOOR HAS BEEN UPDATED -"};
+const QStringList& UpdateLines = CompleteUpdateLog;
 const auto EmergencyKeys = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
 constexpr int ReadyWithinMs = 10000;
 

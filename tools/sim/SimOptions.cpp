@@ -286,33 +286,33 @@ ParseOutcome ParseSimOptions(const std::vector<std::string>& args, SimOptions& o
             name = "--help";
         if (name == "-v")
             name = "--verbose";
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const auto& s : Specs())
             if (name == s.name)
-                spec = &s;
-        if (!spec) {
+                option = &s;
+        if (!option) {
             outcome.kind = ParseOutcome::Error;
             outcome.error = "unknown option '" + args[i] + "'";
             return outcome;
         }
-        if (!spec->apply) {
+        if (!option->apply) {
             outcome.kind = ParseOutcome::Help;
             return outcome;
         }
-        if (spec->arg && !hasValue) {
+        if (option->arg && !hasValue) {
             if (i + 1 >= args.size()) {
                 outcome.kind = ParseOutcome::Error;
-                outcome.error = name + " needs a value " + spec->arg;
+                outcome.error = name + " needs a value " + option->arg;
                 return outcome;
             }
             value = args[++i];
-        } else if (!spec->arg && hasValue) {
+        } else if (!option->arg && hasValue) {
             outcome.kind = ParseOutcome::Error;
             outcome.error = name + " takes no value";
             return outcome;
         }
         std::string err;
-        if (!spec->apply(options, value, err)) {
+        if (!option->apply(options, value, err)) {
             outcome.kind = ParseOutcome::Error;
             outcome.error = name + " " + err;
             return outcome;
