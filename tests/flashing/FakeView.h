@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FakeLog.h"
 #include "flashing/UpdaterView.h"
 
 #include <QList>
@@ -11,12 +12,7 @@
 class FakeView : public UpdaterView {
 public:
     void AppendLine(const QString& line) override { lines.append(line); }
-    void ExtendLastLine(const QString& suffix) override {
-        if (lines.isEmpty())
-            lines.append(suffix);
-        else
-            lines.last() += suffix;
-    }
+    void ExtendLastLine(const QString& suffix) override { ExtendLastRecorded(lines, suffix); }
     void SetStatusText(int panel, const QString& text) override {
         status[panel] = text;
         (panel == 0 ? panel0 : panel1).append(text);

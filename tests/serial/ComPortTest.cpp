@@ -14,6 +14,15 @@ namespace {
 
 class ComPortTest : public ::testing::Test {
 protected:
+    // Opens the port with software flow control and stops the line with XOFF.
+    void OpenStoppedLine() {
+        TComFlowControl flow;
+        flow.XonXoffOut = true;
+        port.SetFlowControl(flow);
+        port.Open();
+        pty.Write("\x13");
+        SleepMs(50);
+    }
     void SetUp() override { port.SetPort(pty.SlavePath()); }
 
     // The code of the EComPortExt that op raises, or -1 when it raises none.
@@ -246,12 +255,7 @@ TEST_F(ComPortTest, LargeWriteIsHandedOverWhole) {
 // A line stopped by XOFF takes no bytes: the write ends after 1000 + 100 * n ms with the
 // smaller count and no error.
 TEST_F(ComPortTest, WriteOnStoppedLineTimesOut) {
-    TComFlowControl flow;
-    flow.XonXoffOut = true;
-    port.SetFlowControl(flow);
-    port.Open();
-    pty.Write("\x13");
-    SleepMs(50);
+    OpenStoppedLine();
     const QByteArray sentence("$PQLM,PROBE\n"); // 12 bytes: 2200 ms
     QElapsedTimer timer;
     timer.start();
@@ -261,12 +265,7 @@ TEST_F(ComPortTest, WriteOnStoppedLineTimesOut) {
 }
 
 TEST_F(ComPortTest, WriteGoesOnWhenTheLineResumes) {
-    TComFlowControl flow;
-    flow.XonXoffOut = true;
-    port.SetFlowControl(flow);
-    port.Open();
-    pty.Write("\x13");
-    SleepMs(50);
+    OpenStoppedLine();
     std::thread resume([&] {
         SleepMs(300);
         pty.Write("\x11");
