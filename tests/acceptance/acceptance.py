@@ -2,9 +2,14 @@
 """Acceptance runs of the real updater program on a virtual display, driven with the mouse
 and keyboard against a local update server and the simulated device.
 
-Usage: acceptance.py update|faults|silent-boot
+Usage: acceptance.py [--updater PROGRAM] [--hide DIR]... update|faults|silent-boot
+
+--updater runs another updater program than the build tree's (an installed one, say);
+--hide covers a folder with an empty one for the updater alone, so that it cannot read it.
 """
+import argparse
 import os
+import shlex
 import sys
 import time
 
@@ -24,10 +29,27 @@ def check(condition, message):
         raise Failure(message)
 
 
+# Which updater runs and how it is started; set from the command line.
+UPDATER = {"program": None, "launcher": ()}
+
+
 def binaries():
     build = build_dir()
-    return (os.path.join(build, "src", "updater", "quillmoor-updater"),
+    return (UPDATER["program"] or os.path.join(build, "src", "updater", "quillmoor-updater"),
             os.path.join(build, "tools", "sim", "quillmoor-sim"))
+
+
+def hiding_launcher(folders):
+    """A command that runs the program in a mount namespace of its own, where each folder is
+    covered by an empty read-only one. Without root, a user namespace allows the mounts."""
+    if not folders:
+        return ()
+    names = " ".join(shlex.quote(os.path.abspath(folder)) for folder in folders)
+    # A folder inside one covered before is gone already.
+    cover = (f'for d in {names}; do [ -d "$d" ] || continue; '
+             'mount -t tmpfs -o ro,size=4k qlm-hidden "$d" || exit 97; done; exec "$0"')
+    user = () if os.geteuid() == 0 else ("--user", "--map-root-user")
+    return ("unshare", "--mount", *user, "--", "sh", "-c", cover)
 
 
 def holds_port(pid, port):
@@ -44,7 +66,8 @@ def start(ws, sim_options):
     server = UpdateServer(ws)
     device = SimDevice(ws, sim_bin, options=sim_options, pace=False)
     display = VirtualDisplay(ws).display
-    updater = Updater(ws, updater_bin, server.url, [device.port], display=display)
+    updater = Updater(ws, updater_bin, server.url, [device.port], display=display,
+                      launcher=UPDATER["launcher"])
     driver = Driver(display)
     driver.find_window()
     # The program finds the device and fetches the package by itself.
@@ -114,16 +137,21 @@ CASES = {
 
 
 def main(argv):
-    if len(argv) != 1 or argv[0] not in CASES:
-        print(__doc__, file=sys.stderr)
-        return 2
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--updater", metavar="PROGRAM", help="the updater program to run")
+    parser.add_argument("--hide", metavar="DIR", action="append", default=[],
+                        help="a folder the updater must not see")
+    parser.add_argument("case", choices=sorted(CASES))
+    args = parser.parse_args(argv)
+    UPDATER["program"] = args.updater and os.path.abspath(args.updater)
+    UPDATER["launcher"] = hiding_launcher(args.hide)
     started = time.monotonic()
     try:
-        CASES[argv[0]]()
+        CASES[args.case]()
     except (Failure, TimeoutError) as error:
-        print(f"FAILED {argv[0]}: {error}", file=sys.stderr)
+        print(f"FAILED {args.case}: {error}", file=sys.stderr)
         return 1
-    print(f"passed {argv[0]} in {time.monotonic() - started:.1f} s")
+    print(f"passed {args.case} in {time.monotonic() - started:.1f} s")
     return 0
 
 

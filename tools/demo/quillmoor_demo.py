@@ -181,7 +181,8 @@ class VirtualDisplay:
 class Updater:
     """The updater program, as a user starts it."""
 
-    def __init__(self, ws, binary, server_url, ports, display=None, extra_env=None):
+    def __init__(self, ws, binary, server_url, ports, display=None, extra_env=None,
+                 launcher=()):
         self.tmp = ws.sub("updater-tmp")
         os.makedirs(self.tmp, exist_ok=True)
         env = dict(os.environ)
@@ -193,7 +194,9 @@ class Updater:
             env.pop("WAYLAND_DISPLAY", None)
         env.update(extra_env or {})
         self.env = env
-        self.child = ws.start([binary], env=env, stdout=subprocess.DEVNULL, stderr=None)
+        # The launcher (a command that ends by running the program) may change its surroundings.
+        self.child = ws.start([*launcher, binary], env=env, stdout=subprocess.DEVNULL,
+                              stderr=None)
         self.work_dir = os.path.join(self.tmp, "QLMUpdate")
 
     def images_ready(self):
