@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+// The operating system's handle of an open port: a file descriptor or a HANDLE.
+using TComHandle = intptr_t;
+constexpr TComHandle NoComHandle = -1;
+
 // Settings of a serial port. The defaults are those of a freshly created port.
 
 enum TBaudRate {
@@ -52,7 +56,7 @@ constexpr TComEvents AllComEvents = evRxChar | evRxFlag | evTxEmpty | evCTS | ev
 struct TComParity {
     TParityBits Bits = prNone;
     bool Check = false;
-    // A line cannot replace bytes with parity errors here; kept for the settings' sake.
+    // A terminal device cannot replace bytes with parity errors; Windows can.
     bool Replace = false;
     uint8_t ReplaceChar = 0;
     bool operator==(const TComParity&) const = default;
@@ -60,13 +64,13 @@ struct TComParity {
 
 struct TComFlowControl {
     bool OutCTSFlow = false;
-    bool OutDSRFlow = false; // no DSR output flow on this platform
+    bool OutDSRFlow = false; // no DSR output flow on a terminal device
     TDTRFlowControl ControlDTR = dtrDisable;
     TRTSFlowControl ControlRTS = rtsDisable;
     bool XonXoffOut = false;
     bool XonXoffIn = false;
-    bool DSRSensitivity = false;   // no equivalent on this platform
-    bool TxContinueOnXoff = false; // no equivalent on this platform
+    bool DSRSensitivity = false;   // no equivalent on a terminal device
+    bool TxContinueOnXoff = false; // no equivalent on a terminal device
     uint8_t XonChar = 17;
     uint8_t XoffChar = 19;
     bool operator==(const TComFlowControl&) const = default;
@@ -84,7 +88,7 @@ struct TComTimeouts {
     bool operator==(const TComTimeouts&) const = default;
 };
 
-// Queue sizes in bytes; the terminal driver keeps its own queues, so these are advisory.
+// Queue sizes in bytes; a terminal driver keeps its own queues, so there they are advisory.
 struct TComBuffer {
     int32_t InputSize = 1024;
     int32_t OutputSize = 1024;

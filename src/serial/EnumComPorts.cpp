@@ -1,60 +1,6 @@
 #include "serial/EnumComPorts.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <algorithm>
-#include <unistd.h>
-
-namespace {
-
-// The kernel lists ttyS0..N whether or not a UART is fitted; a placeholder reports type 0.
-bool IsPlaceholderUart(const QString& entryDir, const QString& name) {
-    if (!name.startsWith(QLatin1String("ttyS")))
-        return false;
-    QFile type(entryDir + QStringLiteral("/type"));
-    if (!type.open(QIODevice::ReadOnly))
-        return false;
-    return type.readAll().trimmed() == "0";
-}
-
-// Terminals the kernel writes its console to; probing them would write into the console.
-QStringList ConsoleTerminals(const QString& classDir) {
-    QFile active(classDir + QStringLiteral("/console/active"));
-    if (!active.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLatin1(active.readAll())
-        .simplified()
-        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-bool MayReadWrite(const QString& path) {
-    return access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
-}
-
-} // namespace
-
-QStringList HardwareComPorts(const QString& classDir, const QString& devDir) {
-    QStringList names;
-    const QDir dir(classDir);
-    const QStringList entries = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    const QStringList consoles = ConsoleTerminals(classDir);
-    for (const QString& name : entries) {
-        const QString entryDir = dir.filePath(name);
-        if (!QFileInfo::exists(entryDir + QStringLiteral("/device")))
-            continue; // virtual terminals, consoles and the like
-        if (IsPlaceholderUart(entryDir, name) || consoles.contains(name))
-            continue;
-        if (!MayReadWrite(devDir + QLatin1Char('/') + name))
-            continue;
-        names.append(name);
-    }
-    return names;
-}
-
-QStringList ExtraComPorts(const QString& list) {
-    return list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
-}
 
 void SortComPorts(QStringList& ports) {
     std::stable_sort(ports.begin(), ports.end(), [](const QString& a, const QString& b) {
@@ -63,8 +9,9 @@ void SortComPorts(QStringList& ports) {
 }
 
 void EnumComPorts(QStringList& ports) {
-    QStringList found = HardwareComPorts(QStringLiteral("/sys/class/tty"), QStringLiteral("/dev"));
-    found += ExtraComPorts(qEnvironmentVariable("QLM_EXTRA_PORTS"));
+    QStringList found;
+    if (!ListPresentComPorts(found))
+        return;
     SortComPorts(found);
     ports = found;
 }

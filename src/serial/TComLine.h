@@ -2,18 +2,17 @@
 
 #include "serial/ComTypes.h"
 
-// The line settings of an open port, put into effect on its terminal device in one go:
-// raw 8-bit transfer, the rate, character format, flow control and the DTR/RTS lines.
+// The line settings of an open port, put into effect on its device in one go: raw 8-bit
+// transfer, the rate, character format, flow control and the DTR/RTS lines.
 struct TComLine {
     int Rate = 9600;
     TDataBits DataBits = dbEight;
     TStopBits StopBits = sbOneStopBit;
     TComParity Parity;
     TComFlowControl FlowControl;
+    // The receive queue's size; Windows derives its XON/XOFF limits from it.
+    int InputSize = 1024;
 
-    // Returns 0, or the errno of the call that failed (the device keeps its settings then).
-    int ApplyTo(int fd) const;
+    // Returns 0, or the OS error of the call that failed (the device keeps its settings then).
+    int ApplyTo(TComHandle handle) const;
 };
-
-// Sets a rate that has no speed constant of its own (BOTHER); returns 0 or an errno.
-int SetCustomRate(int fd, int rate);

@@ -10,12 +10,14 @@
 #include <functional>
 #include <memory>
 
-// One serial port as an object, over the terminal device the port name stands for: a name
-// without '/' is /dev/NAME, a name with '/' is a path. Open takes the device exclusively (an
-// advisory lock, which also holds against root, and TIOCEXCL) and puts every setting into
-// effect; setters take effect at once while open and at the next Open while closed.
-// While open, a receive thread reports arrivals to the thread that created the port, where
-// OnRxChar is called with the number of waiting bytes. All calls belong to that thread.
+// One serial port as an object, over the device the port name stands for (DevicePath). Open
+// takes the device exclusively and puts every setting into effect; setters take effect at once
+// while open and at the next Open while closed. While open, a receive thread reports arrivals
+// to the thread that created the port, where OnRxChar is called with the number of waiting
+// bytes. All calls belong to that thread.
+//
+// Unix: the terminal device /dev/NAME (a name with '/' is a path), held with an advisory lock,
+// which also holds against root, and TIOCEXCL. Windows: \\.\NAME, opened with no sharing.
 class TCustomComPort : public QObject {
     Q_OBJECT
 public:
@@ -46,7 +48,7 @@ public:
     TComEvents Events() const { return events_; }
     void SetEvents(TComEvents events) { events_ = events; }
 
-    bool Connected() const { return fd_ >= 0; }
+    bool Connected() const { return handle_ != NoComHandle; }
     void SetConnected(bool connected);
 
     // The device path a port name stands for.
@@ -56,7 +58,8 @@ public:
     // code 7 when it refuses the line settings; the port stays closed then.
     void Open();
     // Stops the receive thread (running a notification that is on its way, so its handler
-    // can still read), discards both queues and releases the device. Never raises.
+    // can still read), discards both queues and releases the device. Never raises: a device
+    // that vanished refuses the purge, and the port must still close.
     void Close();
     // Discards what is queued in either direction; never raises.
     void PurgeBuffers(bool input, bool output);
@@ -101,7 +104,7 @@ private:
     TComBuffer buffer_;
     TComEvents events_ = AllComEvents;
 
-    int fd_ = -1;
+    TComHandle handle_ = NoComHandle;
     TComHandOff handOff_;
     std::unique_ptr<TComThread> thread_;
 };

@@ -3,12 +3,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEvent>
-#include <cerrno>
 #include <exception>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <system_error>
-#include <unistd.h>
 
 struct TComThread::State {
     explicit State(Delivery d) : delivery(std::move(d)) {}
@@ -63,15 +58,17 @@ public:
 
 } // namespace
 
-TComThread::TComThread(int fd, QObject* handOff, Delivery delivery)
+TComThread::TComThread(TComHandle port, QObject* handOff, Delivery delivery)
     : state_(std::make_shared<State>(std::move(delivery))), handOff_(handOff) {
-    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd_ < 0)
-        throw std::system_error(errno, std::generic_category(), "eventfd");
+    stopSignal_ = CreateStopSignal();
     try {
-        thread_ = std::thread([this, fd] { Run(fd, stopFd_); });
+        thread_ = std::thread([this, port] {
+            RaisePriority();
+            Run(port, stopSignal_);
+            MarkDetached();
+        });
     } catch (...) {
-        close(stopFd_);
+        ReleaseStopSignal(stopSignal_);
         throw;
     }
 }
@@ -87,14 +84,13 @@ void TComThread::Stop() {
             state_->stopping = true;
         }
         state_->changed.notify_all();
-        const uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = write(stopFd_, &one, sizeof one);
+        RaiseStopSignal(stopSignal_);
         thread_.join();
         state_->RunPending();
     }
-    if (stopFd_ >= 0) {
-        close(stopFd_);
-        stopFd_ = -1;
+    if (stopSignal_ != NoComHandle) {
+        ReleaseStopSignal(stopSignal_);
+        stopSignal_ = NoComHandle;
     }
 }
 
@@ -110,52 +106,7 @@ bool TComThread::Detached() const {
     return state_->detached;
 }
 
-void TComThread::Run(int fd, int stopFd) {
-    const int poller = epoll_create1(EPOLL_CLOEXEC);
-    bool watching = poller >= 0;
-    if (watching) {
-        epoll_event stopEvent{};
-        stopEvent.events = EPOLLIN;
-        stopEvent.data.fd = stopFd;
-        epoll_event portEvent{};
-        portEvent.events = EPOLLIN | EPOLLET;
-        portEvent.data.fd = fd;
-        watching = epoll_ctl(poller, EPOLL_CTL_ADD, stopFd, &stopEvent) == 0 &&
-                   epoll_ctl(poller, EPOLL_CTL_ADD, fd, &portEvent) == 0;
-    }
-    while (watching) {
-        epoll_event events[2];
-        const int n = epoll_wait(poller, events, 2, -1);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            break; // cannot wait any more: end rather than spin
-        }
-        bool stop = false;
-        bool arrived = false;
-        bool gone = false;
-        for (int i = 0; i < n; ++i) {
-            if (events[i].data.fd == stopFd)
-                stop = true;
-            else if (events[i].events & (EPOLLHUP | EPOLLERR))
-                gone = true;
-            else if (events[i].events & EPOLLIN)
-                arrived = true;
-        }
-        if (stop)
-            break;
-        if (gone) {
-            // The device vanished: its bytes are gone with it. Wait for Stop only.
-            epoll_ctl(poller, EPOLL_CTL_DEL, fd, nullptr);
-            std::lock_guard guard(state_->lock);
-            state_->detached = true;
-            continue;
-        }
-        if (arrived && !Notify())
-            break;
-    }
-    if (poller >= 0)
-        close(poller);
+void TComThread::MarkDetached() {
     std::lock_guard guard(state_->lock);
     state_->detached = true;
 }

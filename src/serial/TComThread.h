@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/ComTypes.h"
+
 #include <QObject>
 #include <condition_variable>
 #include <functional>
@@ -13,16 +15,23 @@
 // So at most one notification is outstanding, deliveries never overlap and keep their order,
 // and bytes that arrive while the window thread is busy are reported by one delivery.
 //
-// Arrivals are taken edge-triggered (epoll EPOLLET): bytes that stay queued because nobody
-// read them wake nobody. A device that hangs up (POLLHUP/POLLERR) is dropped from the wait;
-// the thread then waits only for its stop signal and delivers nothing more.
+// The thread asks for the highest scheduling priority the system grants it, silently keeping
+// its own where none is granted, so the window thread hears of arrivals at once under load.
+// A device that vanishes is dropped from the wait: the thread then waits only for its stop
+// signal and delivers nothing more.
+//
+// Unix: arrivals are taken edge-triggered (epoll EPOLLET), so bytes that stay queued because
+// nobody read them wake nobody; real-time round-robin scheduling where the user may have it.
+// Windows: WaitCommEvent(EV_RXCHAR) at time-critical priority; a wake-up without the event is
+// no arrival.
 class TComThread {
 public:
     // Runs on the window thread; an exception ends the receive thread (nothing more arrives).
     using Delivery = std::function<void()>;
 
-    // handOff must live on the window thread and outlive this object.
-    TComThread(int fd, QObject* handOff, Delivery delivery);
+    // handOff must live on the window thread and outlive this object. Raises std::system_error
+    // when the thread cannot be set up.
+    TComThread(TComHandle port, QObject* handOff, Delivery delivery);
     ~TComThread();
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
@@ -40,12 +49,21 @@ public:
     struct State;
 
 private:
-    void Run(int fd, int stopFd);
+    // The platform's part: the stop signal, the priority and the wait for arrivals.
+    static TComHandle CreateStopSignal();
+    static void RaiseStopSignal(TComHandle stop);
+    static void ReleaseStopSignal(TComHandle stop);
+    static void RaisePriority();
+    void Run(TComHandle port, TComHandle stop);
+
+    // Hands one arrival to the window thread and waits until it has run; false when the
+    // thread must end (stopping, or the delivery raised).
     bool Notify();
+    void MarkDetached();
 
     std::shared_ptr<State> state_;
     QObject* handOff_;
-    int stopFd_ = -1;
+    TComHandle stopSignal_ = NoComHandle;
     std::thread thread_;
 };
 

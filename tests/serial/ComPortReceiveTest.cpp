@@ -2,8 +2,14 @@
 #include "serial/TComPort.h"
 #include "support/RecordingPresenter.h"
 
+#include <QDir>
+#include <QFile>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <set>
 #include <stdexcept>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -187,6 +193,50 @@ TEST_F(ComPortReceiveTest, WithoutRxCharEventNoThreadRuns) {
     PumpFor(100);
     EXPECT_TRUE(counts.empty());
     EXPECT_EQ(port.WaitingCount(), 5);
+}
+
+// The receive thread asks for real-time round-robin scheduling at the highest level it may
+// have; a user who may not have it keeps normal scheduling and a working port.
+TEST_F(ComPortReceiveTest, ReceiveThreadRunsRealTimeWhereTheSystemGrantsIt) {
+    const auto tasks = [] {
+        std::set<pid_t> ids;
+        for (const QString& name :
+             QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            ids.insert(name.toInt());
+        return ids;
+    };
+    const std::set<pid_t> before = tasks();
+    port.Open();
+    std::vector<pid_t> added;
+    for (pid_t id : tasks())
+        if (!before.count(id))
+            added.push_back(id);
+    ASSERT_EQ(added.size(), 1u);
+    // Whoever holds CAP_SYS_NICE may have any level; others up to RLIMIT_RTPRIO.
+    QFile status(QStringLiteral("/proc/self/status"));
+    ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+    bool mayNice = false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("CapEff:"))
+            mayNice = (line.mid(7).trimmed().toULongLong(nullptr, 16) >> 23) & 1;
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_RTPRIO, &limit), 0);
+    const int highest = sched_get_priority_max(SCHED_RR);
+    if (mayNice || limit.rlim_cur > 0) {
+        // The thread sets its own scheduling as it starts.
+        ASSERT_TRUE(PumpUntil([&] { return sched_getscheduler(added[0]) == SCHED_RR; }, 1000));
+        sched_param param{};
+        ASSERT_EQ(sched_getparam(added[0], &param), 0);
+        EXPECT_EQ(param.sched_priority,
+                  mayNice || limit.rlim_cur == RLIM_INFINITY
+                      ? highest
+                      : std::min<int>(highest, static_cast<int>(limit.rlim_cur)));
+    } else {
+        PumpFor(100);
+        EXPECT_EQ(sched_getscheduler(added[0]), SCHED_OTHER);
+    }
+    pty.Write("ok");
+    ASSERT_TRUE(PumpUntil([&] { return received == "ok"; }, 2000));
 }
 
 } // namespace

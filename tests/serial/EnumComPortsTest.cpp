@@ -1,4 +1,5 @@
 #include "serial/EnumComPorts.h"
+#include "serial/EnumComPorts_unix.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,7 @@
 #include "support/SimDevice.h"
 
 #include "serial/EnumComPorts.h"
+#include "serial/EnumComPorts_unix.h"
 
 #include <QFile>
 #include <cerrno>

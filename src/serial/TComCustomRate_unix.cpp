@@ -1,5 +1,5 @@
 // Kept apart: the kernel's termios2 header clashes with the C library's <termios.h>.
-#include "serial/TComLine.h"
+#include "serial/TComCustomRate.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

@@ -1,5 +1,7 @@
 #include "serial/TComLine.h"
 
+#include "serial/TComCustomRate.h"
+
 #include <cerrno>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -68,7 +70,8 @@ void SetModemLine(int fd, int line, bool on) {
 
 } // namespace
 
-int TComLine::ApplyTo(int fd) const {
+int TComLine::ApplyTo(TComHandle handle) const {
+    const int fd = static_cast<int>(handle);
     if (Rate <= 0)
         return EINVAL;
     termios t{};
