@@ -1,7 +1,8 @@
 // Runs a complete update (probe, both images, the boot wait) against the simulated device
 // pacing itself at the line rate, and prints how close it comes to the line's limit.
 //
-// Usage: flash_update_bench [--quiet] [--sim PATH] [--silent-wait SECONDS]
+// Usage: flash_update_bench [--quiet] [--sim PATH] [--silent-wait SECONDS] [--load N]
+//   --load N  runs N busy processes at normal priority during the update
 
 #include "HeadlessView.h"
 #include "app/ErrorReport.h"
@@ -18,9 +19,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <map>
+#include <sched.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -136,6 +142,51 @@ Minimum TheoreticalMinimum() {
     return m;
 }
 
+// Processes that keep one core each busy at normal priority until they are stopped.
+class BusyLoad {
+public:
+    explicit BusyLoad(int processes) {
+        for (int i = 0; i < processes; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                volatile unsigned long spin = 0;
+                for (;;)
+                    spin = spin + 1;
+            }
+            if (pid > 0)
+                children_.push_back(pid);
+        }
+    }
+    ~BusyLoad() {
+        for (pid_t pid : children_)
+            kill(pid, SIGKILL);
+        for (pid_t pid : children_)
+            waitpid(pid, nullptr, 0);
+    }
+    BusyLoad(const BusyLoad&) = delete;
+    BusyLoad& operator=(const BusyLoad&) = delete;
+    int Count() const { return static_cast<int>(children_.size()); }
+
+private:
+    std::vector<pid_t> children_;
+};
+
+// The scheduling of this process's threads that do not run the default policy, as text.
+QString RealTimeThreads() {
+    QStringList found;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const pid_t tid = task.toInt();
+        const int policy = sched_getscheduler(tid);
+        sched_param param{};
+        if (policy == SCHED_RR && sched_getparam(tid, &param) == 0)
+            found << QStringLiteral("real-time round-robin %1").arg(param.sched_priority);
+        else if (policy == SCHED_FIFO)
+            found << QStringLiteral("real-time FIFO");
+    }
+    return found.isEmpty() ? QStringLiteral("normal") : found.join(QStringLiteral(", "));
+}
+
 int RunSilentWait(const QString& program, QTemporaryDir& dir, TComPort& port,
                   DeviceFlasher& flasher, HeadlessView& view, double seconds) {
     QProcess sim;
@@ -177,6 +228,7 @@ int main(int argc, char** argv) {
     bool quiet = false;
     QString program = QStringLiteral(QLM_SIM_PROGRAM);
     double silentWait = 5.0;
+    int load = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--quiet")
@@ -185,9 +237,11 @@ int main(int argc, char** argv) {
             program = args[++i];
         else if (args[i] == "--silent-wait" && i + 1 < args.size())
             silentWait = args[++i].toDouble();
+        else if (args[i] == "--load" && i + 1 < args.size())
+            load = std::max(0, args[++i].toInt());
         else {
             std::fprintf(stderr, "usage: flash_update_bench [--quiet] [--sim PATH] "
-                                 "[--silent-wait SECONDS]\n");
+                                 "[--silent-wait SECONDS] [--load N]\n");
             return 2;
         }
     }
@@ -231,12 +285,21 @@ int main(int argc, char** argv) {
     view.portText = link;
 
     std::printf("Complete update against the simulated device at 115200 baud (paced)\n");
-    const double cpu0 = CpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    RunGuarded([&] { flasher.btnOSClick(); });
-    const double wallMs = static_cast<double>(wall.elapsed());
-    const double cpu = CpuSeconds() - cpu0;
+    QString receiveScheduling = QStringLiteral("?");
+    double wallMs = 0;
+    double cpu = 0;
+    {
+        const BusyLoad busy(load);
+        std::printf("load: %d busy processes at normal priority\n", busy.Count());
+        // Seen while the OS image is on its way, when the receive thread is running.
+        QTimer::singleShot(8000, [&] { receiveScheduling = RealTimeThreads(); });
+        const double cpu0 = CpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        RunGuarded([&] { flasher.btnOSClick(); });
+        wallMs = static_cast<double>(wall.elapsed());
+        cpu = CpuSeconds() - cpu0;
+    }
     const long peakKb = PeakRssKb();
     StopSim(sim);
 
@@ -278,10 +341,17 @@ int main(int argc, char** argv) {
                 "bad %s\n",
                 qPrintable(stat("line_time_s")), qPrintable(stat("packets_received")),
                 qPrintable(stat("packets_duplicate")), qPrintable(stat("packets_bad")));
+    const double lineS = stat("line_time_s").toDouble();
+    const double transferS = stat("transfer_time_s").toDouble();
+    std::printf("block phase: %.1f %% of the line rate (packets' line time over the images' "
+                "transfer time)\n",
+                transferS > 0 ? 100.0 * lineS / transferS : 0.0);
     std::printf("updater CPU: %.3f s over the run, %.2f %% of one core (target under 5 %%)\n", cpu,
                 100.0 * cpu / (wallMs / 1000.0));
     std::printf("updater peak resident memory: %.1f MB (target under 80 MB)\n",
                 static_cast<double>(peakKb) / 1024.0);
+    std::printf("receive thread scheduling during the transfer: %s\n",
+                qPrintable(receiveScheduling));
 
     int rc = updated && identical && presenter.shown == 0 ? 0 : 1;
     if (silentWait > 0) {
