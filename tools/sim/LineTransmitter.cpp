@@ -39,9 +39,11 @@ std::vector<LineTransmitter::Piece> LineTransmitter::TakeDue(SimTime now) {
         c.sent += count;
         // Absolute deadlines: a late wake-up does not stretch the average rate.
         lineFree_ = due + CharTimeOf(c) * static_cast<int64_t>(count);
+        // Read before the chunk may be destroyed below.
+        const bool ownWrite = pieces.back().ack || c.burst;
         if (c.sent == c.bytes.size())
             queue_.pop_front();
-        if (!pieces.back().bytes.empty() && (pieces.back().ack || c.burst))
+        if (!pieces.back().bytes.empty() && ownWrite)
             pieces.push_back(Piece{}); // keep such writes on their own
     }
     pieces.erase(std::remove_if(pieces.begin(), pieces.end(),
