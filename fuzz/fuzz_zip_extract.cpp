@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
 
     TExtractDir target;
-    if (!target.Open(sandbox.base))
+    if (target.Open(sandbox.base) != 0)
         std::abort();
     TZipExtractEngine engine;
     engine.PasswordReqCount = 2;

@@ -2,18 +2,13 @@
 
 #include <QDir>
 #include <QFileInfo>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace {
-constexpr QChar Separator = QLatin1Char('/');
-} // namespace
+#include <QStorageInfo>
 
 QString AddBackslash(const QString& path) {
-    if (path.isEmpty() || path.endsWith(Separator))
+    const QChar separator = PathSeparator();
+    if (path.isEmpty() || path.endsWith(separator))
         return path;
-    return path + Separator;
+    return path + separator;
 }
 
 QString LeftText(const QString& text, int count) {
@@ -38,7 +33,7 @@ bool SplitText(QChar separator, const QString& text, QStringList& list) {
     return true;
 }
 
-void DeleteFolder(const QString& path) {
+void EmptyFolder(const QString& path) {
     const QFileInfo folder(path);
     if (path.isEmpty() || !folder.isDir() || folder.isSymLink())
         return;
@@ -46,21 +41,36 @@ void DeleteFolder(const QString& path) {
     const auto entries =
         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
-        // Only the top level is emptied; a sub-folder keeps the folder alive.
+        // Only the top level is emptied; a sub-folder stays.
         if (entry.isDir() && !entry.isSymLink())
             continue;
-        ::unlink(QFile::encodeName(entry.absoluteFilePath()).constData());
+        RemoveFileEntry(entry.absoluteFilePath());
     }
-    ::rmdir(QFile::encodeName(path).constData());
+}
+
+void DeleteFolder(const QString& path) {
+    const QFileInfo folder(path);
+    if (path.isEmpty() || !folder.isDir() || folder.isSymLink())
+        return;
+    EmptyFolder(path);
+    RemoveEmptyFolder(path);
 }
 
 int32_t FileSizeOf(const QString& path) {
     if (path.isEmpty())
         return -1;
-    struct stat st {};
-    if (::stat(QFile::encodeName(QFileInfo(path).absoluteFilePath()).constData(), &st) != 0)
+    const QFileInfo entry(QFileInfo(path).absoluteFilePath());
+    if (!entry.exists())
         return -1;
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(st.st_size)));
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(entry.size())));
+}
+
+int64_t FreeDiskSpace(const QString& path) {
+    QStorageInfo volume(path);
+    if (!volume.isValid())
+        return -1;
+    volume.refresh();
+    return volume.bytesAvailable();
 }
 
 namespace {
@@ -102,8 +112,4 @@ void ListSubFolders(const QString& folder, QStringList& list) {
     }
     for (const QString& sub : found)
         ListSubFolders(sub, list);
-}
-
-QString SystemTempPath() {
-    return AddBackslash(QDir::tempPath());
 }

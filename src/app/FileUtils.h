@@ -6,6 +6,9 @@
 
 // Small file and text helpers shared by the updater.
 
+// The platform's separator of path parts.
+QChar PathSeparator();
+
 // Appends the path separator unless the text is empty or already ends with one.
 QString AddBackslash(const QString& path);
 
@@ -16,9 +19,17 @@ QString LeftText(const QString& text, int count);
 // A text ending in the separator gives no empty last piece.
 bool SplitText(QChar separator, const QString& text, QStringList& list);
 
-// Deletes the files at the top level of a folder, then removes the folder if it is empty.
-// Sub-folders and files that cannot be deleted stay, and so does the folder.
+// Deletes the files (and links, never what they point to) at the top level of a folder.
+// Sub-folders and files that cannot be deleted stay.
+void EmptyFolder(const QString& path);
+
+// Empties a folder as EmptyFolder does, then removes it if nothing is left in it.
 void DeleteFolder(const QString& path);
+
+// Deletes one file or link; false when it could not be deleted.
+bool RemoveFileEntry(const QString& path);
+// Removes a folder that holds nothing; false when it is not empty or cannot be removed.
+bool RemoveEmptyFolder(const QString& path);
 
 // Size of the entry as a signed 32-bit number (low 32 bits), or -1 when there is none.
 int32_t FileSizeOf(const QString& path);
@@ -30,5 +41,11 @@ int FindFiles(const QString& folder, const QString& mask, QStringList& list, boo
 // Appends the sub-folders of folder, then each one's subtree in the order found.
 void ListSubFolders(const QString& folder, QStringList& list);
 
-// The platform's temporary-files directory, ending in the separator.
+// The user's own temporary-files directory, ending in the separator.
 QString SystemTempPath();
+
+// Bytes the user may still write on the file system that holds path; -1 when unknown.
+int64_t FreeDiskSpace(const QString& path);
+
+// What downloads and unpacking always leave free on the disk they write to.
+inline constexpr int64_t DiskSpaceReserve = int64_t(64) * 1024 * 1024;

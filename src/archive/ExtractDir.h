@@ -11,14 +11,20 @@ public:
     TExtractDir(const TExtractDir&) = delete;
     TExtractDir& operator=(const TExtractDir&) = delete;
 
-    // Opens the directory; false with errno set when it cannot be opened.
-    bool Open(const QString& path);
+    // Opens the directory; 0, or the system's error code when it cannot be opened.
+    int Open(const QString& path);
     // True when an entry of that name exists (a dangling link counts).
     bool Exists(const QString& name) const;
     // Creates a new file for writing; -1 with errno set (EEXIST when anything is there).
     int CreateNew(const QString& name) const;
     // Removes a file this directory made.
     void Remove(const QString& name) const;
+
+    // Creates and deletes a temporary file with the prefix "tmp" in the folder at path;
+    // 0, or the system's error code when that fails.
+    static int ProbeWritable(const QString& path);
+    // The system's text for one of its error codes.
+    static QString ErrorText(int code);
 
 private:
     int m_fd = -1;

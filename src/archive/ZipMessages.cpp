@@ -39,7 +39,10 @@ const QHash<int, const char*>& Texts() {
         {ZipMsg::CentralNameError, "Error while reading a central file name"},
         {ZipMsg::FileCommentError, "Error while reading a file comment"},
         {ZipMsg::NotValidZip, "This archive is not a valid Zip archive"},
+        {ZipMsg::OverlappingMembers,
+         "Error - members of this archive overlap each other or the central directory"},
         {ZipMsg::CannotWrite, "Cannot write to %s"},
+        {ZipMsg::NoDiskSpace, "Not enough disk space to extract to %s"},
     };
     return texts;
 }

@@ -37,7 +37,9 @@ constexpr int CentralSignatureError = 11015;
 constexpr int CentralNameError = 11017;
 constexpr int FileCommentError = 11022;
 constexpr int NotValidZip = 11036;
+constexpr int OverlappingMembers = 11041;
 constexpr int CannotWrite = 11051;
+constexpr int NoDiskSpace = 11052;
 } // namespace ZipMsg
 
 // The text of a message identifier; "Resource missing for <id>" when it has none.

@@ -2,21 +2,19 @@
 
 #include "app/AppInfo.h"
 #include "app/EventPump.h"
+#include "app/FileUtils.h"
 #include "app/MessagePresenter.h"
 #include "archive/ExtractDir.h"
 #include "archive/PasswordDialog.h"
 #include "archive/ZipDirectoryReader.h"
 #include "archive/ZipExtractEngine.h"
+#include "archive/ZipMemberSpans.h"
 #include "archive/ZipMessages.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <unistd.h>
 
 // Marks the component busy for the length of one operation.
 class TCustomZipUnpacker::BusyMark {
@@ -44,7 +42,8 @@ private:
     TCustomZipUnpacker& m_owner;
 };
 
-TCustomZipUnpacker::TCustomZipUnpacker() : PasswordPrompt(&TPasswordDialog::Ask) {}
+TCustomZipUnpacker::TCustomZipUnpacker()
+    : PasswordPrompt(&TPasswordDialog::Ask), MinFreeSpace(DiskSpaceReserve) {}
 
 void TCustomZipUnpacker::SetZipFileName(const QString& name) {
     if (m_busy)
@@ -87,8 +86,9 @@ void TCustomZipUnpacker::ReadDirectory() {
 
     QFile file(m_zipFileName);
     if (!file.open(QIODevice::ReadOnly)) {
-        m_errCode = ZipMsg::FileOpenError;
+        // An archive that cannot be read has no end record either; the name stays set.
         ShowMessage(ZipMsg::FileOpenError, ZipMessageText(ZipMsg::FileOpenError), false);
+        Fail(ZipMsg::NotValidZip);
         return;
     }
     TZipDirectoryReader reader;
@@ -128,10 +128,10 @@ int TCustomZipUnpacker::Extract() {
         }
     }
 
-    const QString baseDir =
-        ExtrBaseDir.isEmpty()
-            ? QString()
-            : QDir::cleanPath(QFileInfo(ExtrBaseDir).absoluteFilePath()) + QLatin1Char('/');
+    const QString baseDir = ExtrBaseDir.isEmpty()
+                                ? QString()
+                                : AddBackslash(QDir::toNativeSeparators(
+                                      QDir::cleanPath(QFileInfo(ExtrBaseDir).absoluteFilePath())));
     if (baseDir.isEmpty() || !QFileInfo(baseDir).isDir()) {
         Fail(ZipMsg::ExtractDirMissing,
              ZipMessageText(ZipMsg::ExtractDirMissing).replace(QLatin1String("%s"), baseDir));
@@ -143,7 +143,7 @@ int TCustomZipUnpacker::Extract() {
              ZipMessageText(ZipMsg::CannotWrite).replace(QLatin1String("%s"), baseDir) +
                  QStringLiteral(" <%1:%2>")
                      .arg(QString::number(writeError, 16).toUpper(),
-                          QString::fromLocal8Bit(std::strerror(writeError))));
+                          TExtractDir::ErrorText(writeError)));
     }
     return m_errCode;
 }
@@ -151,21 +151,25 @@ int TCustomZipUnpacker::Extract() {
 // Runs the engine over the directory; gives the system error code when the base
 // directory cannot be written, 0 otherwise (other failures are recorded here).
 int TCustomZipUnpacker::ExtractFiles(const QString& baseDir) {
-    QByteArray probe = QFile::encodeName(baseDir + QStringLiteral("tmpXXXXXX"));
-    const int probeFd = ::mkstemp(probe.data());
-    if (probeFd < 0)
-        return errno;
-    ::close(probeFd);
-    ::unlink(probe.constData());
-
+    if (const int error = TExtractDir::ProbeWritable(baseDir))
+        return error;
     TExtractDir target;
-    if (!target.Open(baseDir))
-        return errno;
+    if (const int error = target.Open(baseDir))
+        return error;
     QFile archive(m_zipFileName);
     if (!archive.open(QIODevice::ReadOnly)) {
         Fail(ZipMsg::FileOpenError);
         return 0;
     }
+
+    // The directory is copied: events processed meanwhile may not change it under the
+    // engine.
+    QList<TZipDirEntry> selected;
+    for (const TZipDirEntry& entry : m_directory.Entries)
+        if (!ExtractFilter || ExtractFilter(entry))
+            selected.append(entry);
+    if (!LayoutAcceptable(archive, selected, baseDir))
+        return 0;
 
     TZipExtractEngine engine;
     engine.Password = Password;
@@ -181,10 +185,7 @@ int TCustomZipUnpacker::ExtractFiles(const QString& baseDir) {
 
     int result;
     try {
-        // The directory is copied: events processed meanwhile may not change it under
-        // the engine.
-        const QList<TZipDirEntry> entries = m_directory.Entries;
-        result = engine.Run(archive, entries, target, callbacks);
+        result = engine.Run(archive, selected, target, callbacks);
     } catch (...) {
         result = ZipEngineResult::Exception;
     }
@@ -213,4 +214,25 @@ int TCustomZipUnpacker::ExtractFiles(const QString& baseDir) {
                                       .replace(QLatin1String("%d"), QString::number(result)));
     }
     return 0;
+}
+
+// Refuses, before anything is written, an archive whose members share data (each copy would
+// be unpacked again) or whose declared sizes would fill the disk; the engine never writes
+// more than a member declares.
+bool TCustomZipUnpacker::LayoutAcceptable(QIODevice& archive, const QList<TZipDirEntry>& selected,
+                                          const QString& baseDir) {
+    if (MembersOverlap(archive, m_directory.Entries, m_directory.CentralStart)) {
+        Fail(ZipMsg::OverlappingMembers);
+        return false;
+    }
+    uint64_t declared = 0;
+    for (const TZipDirEntry& entry : selected)
+        declared += entry.UncomprSize;
+    const int64_t free = FreeDiskSpace(baseDir);
+    if (free >= 0 && (free < MinFreeSpace || declared > uint64_t(free - MinFreeSpace))) {
+        Fail(ZipMsg::NoDiskSpace,
+             ZipMessageText(ZipMsg::NoDiskSpace).replace(QLatin1String("%s"), baseDir));
+        return false;
+    }
+    return true;
 }

@@ -3,10 +3,15 @@
 #include "archive/ZipDirEntry.h"
 #include "archive/ZipPassword.h"
 
+#include <QIODevice>
 #include <QString>
+#include <cstdint>
+#include <functional>
 
 // The ZIP archive component: reads an archive's central directory when its name is
-// assigned, and unpacks every member into one directory without folder names. It shows
+// assigned, and unpacks its members into one directory without folder names. Archives whose
+// members overlap, or that would not fit on the disk, are refused before anything is
+// written. It shows
 // its own message boxes and processes pending events while it works; a call that
 // arrives meanwhile (from those events) does nothing.
 class TCustomZipUnpacker {
@@ -23,6 +28,11 @@ protected:
     QString Password;                  // tried on encrypted members before anyone is asked
     int PasswordReqCount = 1;          // password requests per member, at most 15
     TZipPasswordPrompt PasswordPrompt; // the password dialog unless replaced
+    // Members Extract unpacks; empty means every member.
+    std::function<bool(const TZipDirEntry&)> ExtractFilter;
+    // What unpacking must leave free on the base directory's disk; an archive whose selected
+    // members' declared sizes do not fit beside it is refused.
+    int64_t MinFreeSpace;
 
     // Assigning the name while idle reads the archive's directory.
     void SetZipFileName(const QString& name);
@@ -45,6 +55,8 @@ private:
 
     void ReadDirectory();
     int ExtractFiles(const QString& baseDir);
+    bool LayoutAcceptable(QIODevice& archive, const QList<TZipDirEntry>& selected,
+                          const QString& baseDir);
     void Fail(int id, const QString& text = {});
     void ShowMessage(int id, const QString& text, bool error);
 
@@ -59,7 +71,9 @@ private:
 // The component as the window uses it.
 class TZipUnpacker : public TCustomZipUnpacker {
 public:
+    using TCustomZipUnpacker::ExtractFilter;
     using TCustomZipUnpacker::ExtrBaseDir;
+    using TCustomZipUnpacker::MinFreeSpace;
     using TCustomZipUnpacker::Password;
     using TCustomZipUnpacker::PasswordPrompt;
     using TCustomZipUnpacker::PasswordReqCount;

@@ -21,8 +21,11 @@ QString FromDisplay(QString text) {
 
 MonitorMemo::MonitorMemo(QWidget* parent) : QPlainTextEdit(parent) {
     setMaximumBlockCount(MaxLines);
-    setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long lines wrap, as in a text box with a vertical scroll bar only.
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setUndoRedoEnabled(false); // the undo stack would keep every line ever written
 }
 

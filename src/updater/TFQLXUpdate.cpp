@@ -4,6 +4,8 @@
 #include "app/ErrorReport.h"
 #include "app/EventPump.h"
 #include "app/FileUtils.h"
+#include "app/SafeFiles.h"
+#include "app/SignalWatcher.h"
 #include "serial/TComComboBox.h"
 #include "updater/Artwork.h"
 #include "updater/DeviceNotifier.h"
@@ -234,6 +236,9 @@ void TFQLXUpdate::BindEvents() {
     ComPort1.OnRxChar = [this](TCustomComPort* sender, int count) {
         flasher_.ComPort1RxChar(sender, count);
     };
+    auto* terminations = new SignalWatcher(this);
+    connect(terminations, &SignalWatcher::TerminationRequested, this,
+            [this] { RunGuarded([this] { TerminationRequest(); }); });
     notifier_ = new DeviceNotifier(this);
     connect(notifier_, &DeviceNotifier::Notice, this,
             [this](int code) { RunGuarded([this, code] { DeviceChange(code); }); });
@@ -243,8 +248,12 @@ void TFQLXUpdate::FormCreate() {
     abortFlag_ = true;
     portLock_ = false;
     closeAllowed_ = true;
-    workDirectory_ = AddBackslash(SystemTempPath()) + WorkFolderName;
-    QDir().mkpath(workDirectory_); // failure is noticed later, when something is written there
+    // Private to the user, so nobody can plant images or links in it; failure to make it is
+    // noticed later, when something is written there.
+    workDirectory_ = PreparePrivateFolder(SystemTempPath(), WorkFolderName);
+    // A run that was killed leaves its files behind; they must not pass for this run's.
+    if (workDirectory_.size() > 4)
+        EmptyFolder(workDirectory_);
     flasher_.SetWorkDirectory(workDirectory_);
     WebText.Data.Add().URL = UpdateServer::VersionFileUrl();
     TWebGetItem& package = WebGet.Items.Add();
@@ -342,7 +351,13 @@ void TFQLXUpdate::tmSearchTimer() {
     }
     // A flow that is already running (the search ran inside its waits) finishes by itself.
     if (flasher_.tmSearchTimer() && flasher_.Images().IsEmpty() && !webFlow_.Running())
-        webFlow_.Run();
+        RunWebFlow();
+}
+
+void TFQLXUpdate::RunWebFlow() {
+    webFlow_.Run();
+    if (closed_)
+        RemoveWorkDirectory(); // closed during the flow, which had to unwind first
 }
 
 void TFQLXUpdate::btnWebFirmwareClick() {
@@ -351,7 +366,7 @@ void TFQLXUpdate::btnWebFirmwareClick() {
         Beep();
         return;
     }
-    webFlow_.Run();
+    RunWebFlow();
 }
 
 void TFQLXUpdate::SetWebCaption(const QString& caption) {
@@ -434,6 +449,12 @@ void TFQLXUpdate::LeaveBusyState() {
     if (!flasher_.Images().IsEmpty())
         btnOS->setEnabled(true);
     busy_ = false;
+    if (closeAfterUpdate_) {
+        closeAfterUpdate_ = false;
+        // Once the update's handler has returned, not from inside it.
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
+    }
 }
 
 void TFQLXUpdate::btnCloseClick() {
@@ -472,13 +493,31 @@ void TFQLXUpdate::FormClose() {
     } catch (const std::exception&) {
         // Closing on the way out: nothing left to tell the user.
     }
+    // A running flow would go on writing into the folder: it is stopped, and the folder is
+    // cleared once it has unwound.
+    if (webFlow_.Running())
+        webFlow_.Cancel();
+    else
+        RemoveWorkDirectory();
+}
+
+void TFQLXUpdate::RemoveWorkDirectory() {
     // A short text could be a bare root folder: never empty that.
     if (workDirectory_.size() > 4)
         DeleteFolder(workDirectory_);
 }
 
+void TFQLXUpdate::TerminationRequest() {
+    closeAllowed_ = true;
+    if (busy_ && !abortFlag_)
+        closeAfterUpdate_ = true;
+    close();
+}
+
 bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == imgDev && event->type() == QEvent::MouseButtonPress) {
+    // A quick second press arrives as a double-click; it is a press all the same.
+    if (watched == imgDev && (event->type() == QEvent::MouseButtonPress ||
+                              event->type() == QEvent::MouseButtonDblClick)) {
         const auto button = static_cast<QMouseEvent*>(event)->button();
         RunGuarded([&] { imgDevMouseDown(button); });
     }

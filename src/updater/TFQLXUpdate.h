@@ -59,6 +59,10 @@ public:
     void btnCloseClick();
     void imgDevMouseDown(Qt::MouseButton button);
     void btnWebFirmwareClick();
+    // The system asks the program to end (SIGTERM and the like): a close request with the
+    // emergency key's rights, so a running update is stopped first and the window closes
+    // once it has unwound.
+    void TerminationRequest();
     // A device-change notice (arrival 0x8000, removal 0x8004); returns the notice's result.
     int DeviceChange(int code);
 
@@ -85,6 +89,8 @@ private:
     void BindEvents();
     void RefillPorts();
     void tmSearchTimer();
+    void RunWebFlow();
+    void RemoveWorkDirectory();
     void SetWebCaption(const QString& caption) override;
     void SetWebButtonEnabled(bool enabled) override;
     void SetUpdateButtonEnabled(bool enabled) override;
@@ -126,7 +132,8 @@ private:
     bool portLock_ = false;
     bool busy_ = false;
     bool closed_ = false;
-    bool reshowing_ = false;  // SetCaptionIcons shows the window again
-    bool portsStale_ = false; // a notice came while the port was in use
+    bool reshowing_ = false;        // SetCaptionIcons shows the window again
+    bool portsStale_ = false;       // a notice came while the port was in use
+    bool closeAfterUpdate_ = false; // a termination request waits for the update to unwind
     QString workDirectory_;
 };

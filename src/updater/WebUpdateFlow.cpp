@@ -1,8 +1,10 @@
 #include "updater/WebUpdateFlow.h"
 
 #include "app/FileUtils.h"
+#include "archive/ZipDirEntry.h"
 #include "archive/ZipUnpacker.h"
 #include "flashing/DeviceFlasher.h"
+#include "flashing/FirmwareImage.h"
 #include "flashing/UpdaterView.h"
 #include "web/WebGet.h"
 #include "web/WebText.h"
@@ -17,6 +19,7 @@ WebUpdateFlow::WebUpdateFlow(TWebText& webText, TWebGet& webGet, TZipUnpacker& z
 
 bool WebUpdateFlow::Run() {
     running_ = true;
+    cancelled_ = false;
     struct Reset {
         bool& flag;
         ~Reset() { flag = false; }
@@ -26,7 +29,7 @@ bool WebUpdateFlow::Run() {
     webText_.Collect(); // a failed fetch keeps the text of an earlier one
     QStringList lines;
     SplitText(QLatin1Char('\n'), webText_.Data[0].Text, lines);
-    if (lines.size() < 2) {
+    if (lines.size() < 2 || cancelled_) {
         Fail();
         return false;
     }
@@ -35,7 +38,7 @@ bool WebUpdateFlow::Run() {
 
     webGet_.Execute();
     const QString package = AddBackslash(flasher_.WorkDirectory()) + PackageName;
-    if (!QFileInfo(package).isFile()) {
+    if (!QFileInfo(package).isFile() || cancelled_) {
         Fail();
         return false;
     }
@@ -50,8 +53,17 @@ bool WebUpdateFlow::Run() {
     return true;
 }
 
+void WebUpdateFlow::Cancel() {
+    if (!running_)
+        return;
+    cancelled_ = true;
+    webText_.Cancel();
+    webGet_.Cancel();
+}
+
 bool WebUpdateFlow::CheckFirmwarePackage(const QString& packagePath) {
     zip_.ExtrBaseDir = flasher_.WorkDirectory();
+    zip_.ExtractFilter = IsFirmwareImageMember;
     zip_.SetZipFileName(packagePath);
     zip_.Extract(); // problems were shown by the component; the files decide
     if (!flasher_.ClassifyImages(flasher_.WorkDirectory()))
@@ -64,4 +76,10 @@ void WebUpdateFlow::Fail() {
     view_.ExtendLastLine(QStringLiteral("  [ERROR]"));
     view_.AppendLine(QStringLiteral(" "));
     view_.AppendLine(QStringLiteral("[NOTE: YOU MUST BE CONNECTED TO THE INTERNET]"));
+}
+
+bool IsFirmwareImageMember(const TZipDirEntry& entry) {
+    return entry.FileName.endsWith(QStringLiteral(".bin"), Qt::CaseInsensitive) &&
+           (entry.UncomprSize == uint32_t(ImageClass::OSSize) ||
+            entry.UncomprSize == uint32_t(ImageClass::ExtSize));
 }

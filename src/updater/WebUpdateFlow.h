@@ -7,6 +7,7 @@ class TWebGet;
 class TWebText;
 class TZipUnpacker;
 class UpdaterView;
+struct TZipDirEntry;
 
 // The window's controls that the web update flow changes.
 class WebFlowControls {
@@ -29,6 +30,9 @@ public:
     // Runs the whole flow; true when both images are in place afterwards.
     bool Run();
     bool Running() const { return running_; }
+    // Ends a running flow soon, as the download dialog's Cancel would: the fetch or download
+    // in progress stops and no further step starts.
+    void Cancel();
 
     // Unpacks the package into the work directory; true when it yielded both images.
     bool CheckFirmwarePackage(const QString& packagePath);
@@ -43,4 +47,9 @@ private:
     UpdaterView& view_;
     WebFlowControls& controls_;
     bool running_ = false;
+    bool cancelled_ = false;
 };
+
+// Whether a package member can be a firmware image: a ".bin" name of one of the two image
+// sizes. Only those are unpacked, so a package cannot fill the disk with anything else.
+bool IsFirmwareImageMember(const TZipDirEntry& entry);

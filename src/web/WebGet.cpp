@@ -3,6 +3,7 @@
 #include "app/Errors.h"
 #include "app/EventPump.h"
 #include "app/FileUtils.h"
+#include "app/SafeFiles.h"
 #include "web/HttpGetRequest.h"
 #include "web/HttpSession.h"
 #include "web/TransferDialog.h"
@@ -17,6 +18,8 @@ namespace {
 constexpr int PieceBytes = 4096;
 constexpr qsizetype WriteBufferBytes = 256 * 1024;
 constexpr int CannotCreateFile = 3;
+constexpr int ErrorReadingSource = 4;
+constexpr int ErrorWritingTarget = 5;
 const QString Agent = QStringLiteral("WebGet");
 
 THttpGetRequest::RawHeaders AuthorizationHeaders(const TWebGetItem& item) {
@@ -49,7 +52,7 @@ QString UrlServerPart(const QString& url) {
     return authority.mid(authority.lastIndexOf(QLatin1Char('@')) + 1);
 }
 
-TWebGet::TWebGet() = default;
+TWebGet::TWebGet() : MinFreeSpace(DiskSpaceReserve) {}
 TWebGet::~TWebGet() = default;
 
 void TWebGet::Execute() {
@@ -162,9 +165,20 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
     }
     if (!item.TargetDir.isEmpty())
         QDir().mkpath(item.TargetDir);
-    QFile file(target);
+    const QString targetDir = QFileInfo(target).absolutePath();
+    const uint64_t total = request.ContentLength();
+    if (!EnoughSpace(targetDir, total)) {
+        request.Close();
+        RaiseError(ErrorWritingTarget,
+                   QStringLiteral("Error writing to destination file ") + target);
+        return false;
+    }
+    // Never written through a link that someone placed under the target's name.
+    const int fd = OpenForWritingNoFollow(target);
+    QFile file;
     // Unbuffered: the pieces are gathered in writeBuffer, so few large writes reach the disk.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    if (fd < 0 || !file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                             QFileDevice::AutoCloseHandle)) {
         request.Close();
         RaiseError(CannotCreateFile, QStringLiteral("Cannot create file ") + target);
         return false;
@@ -175,7 +189,7 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
         const QString reason = file.errorString();
         const int code = static_cast<int>(file.error());
         file.close();
-        file.remove();
+        QFile::remove(target);
         request.Close();
         throw EInOutError(QStringLiteral("Cannot write file %1: %2").arg(target, reason), code);
     };
@@ -188,25 +202,39 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
         writeBuffer.resize(0);
     };
 
-    const uint64_t total = request.ContentLength();
+    // What ends a transfer as a failure that leaves no file: 0 for none.
+    int failure = 0;
     uint64_t received = 0;
     QElapsedTimer clock;
     clock.start();
     bool result = false;
     char piece[PieceBytes];
     int64_t got = 1;
-    while (!CancelRaised() && got > 0) {
+    while (!CancelRaised() && got > 0 && failure == 0) {
         ProcessMessages();
         if (CancelRaised())
             break;
         got = request.Read(piece, PieceBytes, &dialog->CancelFlag());
-        if (got < 0)
+        if (got < 0) {
+            // Broken off: what arrived is not the whole file.
+            if (!CancelRaised())
+                failure = ErrorReadingSource;
             break;
+        }
         if (got > 0) {
-            writeBuffer.append(piece, static_cast<qsizetype>(got));
-            if (writeBuffer.size() >= WriteBufferBytes)
-                flushBuffer();
             received += static_cast<uint64_t>(got);
+            if (received > (total > 0 ? total : MaxUnsizedBytes)) {
+                failure = ErrorReadingSource;
+                break;
+            }
+            writeBuffer.append(piece, static_cast<qsizetype>(got));
+            if (writeBuffer.size() >= WriteBufferBytes) {
+                flushBuffer();
+                if (!EnoughSpace(targetDir, 0)) {
+                    failure = ErrorWritingTarget;
+                    break;
+                }
+            }
             result = true;
         }
         const auto elapsed = static_cast<uint64_t>(clock.elapsed());
@@ -214,10 +242,24 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
         if (OnCopyProgress)
             OnCopyProgress(*this, fileNumber, received, total);
     }
-    flushBuffer();
+    if (failure == 0 && total > 0 && received != total && !CancelRaised())
+        failure = ErrorReadingSource;
+    if (failure == 0)
+        flushBuffer();
     file.close();
     request.Close();
-    if (CancelRaised())
-        file.remove();
-    return result;
+    if (CancelRaised() || failure != 0)
+        QFile::remove(target);
+    if (failure == ErrorReadingSource)
+        RaiseError(failure, QStringLiteral("Error reading source file ") + item.URL);
+    else if (failure == ErrorWritingTarget)
+        RaiseError(failure, QStringLiteral("Error writing to destination file ") + target);
+    return result && failure == 0;
+}
+
+bool TWebGet::EnoughSpace(const QString& dir, uint64_t needed) const {
+    const int64_t free = FreeDiskSpace(dir);
+    if (free < 0)
+        return true; // unknown: the write itself will tell
+    return free >= MinFreeSpace && needed <= uint64_t(free - MinFreeSpace);
 }

@@ -64,6 +64,10 @@ using TWebGetBeforeDialogShow = std::function<void(TWebGet& sender, TTransferDia
 class TWebGet : public TTransferDialogSettings {
 public:
     TWebGetItems Items;
+    // A body that states no length is given up beyond this many bytes.
+    uint64_t MaxUnsizedBytes = uint64_t(256) * 1024 * 1024;
+    // What a download must leave free on the target's disk, before and while it writes.
+    int64_t MinFreeSpace;
     // Empty: the system's proxy settings; otherwise "host[:port]" of an HTTP proxy.
     QString Proxy;
     QString ProxyUserID;
@@ -89,8 +93,11 @@ public:
 
     // Carries out every active item in order; returns when all are finished, failed or
     // cancelled, with the dialog closed and destroyed. Network failures end up in the items'
-    // Done and the callbacks; a failure to write a target part-way raises EInOutError. A call
-    // made while one runs (from an event it processes) returns at once and changes nothing.
+    // Done and the callbacks. A body that breaks off, does not match its stated length,
+    // exceeds MaxUnsizedBytes or would leave less than MinFreeSpace on the disk fails the
+    // item (OnError code 4 or 5) and leaves no file; a failure to write a target part-way raises
+    // EInOutError. A call made while one runs (from an event it processes) returns at once and
+    // changes nothing.
     void Execute();
 
     bool Executing() const { return running; }
@@ -104,6 +111,7 @@ public:
 
 private:
     bool DownloadHttp(THttpSession& session, int idx, int fileNumber, int activeCount);
+    bool EnoughSpace(const QString& dir, uint64_t needed) const;
     bool CancelRaised() const;
     void RaiseError(int code, const QString& info);
 

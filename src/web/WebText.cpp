@@ -4,6 +4,8 @@
 #include "web/HttpGetRequest.h"
 #include "web/HttpSession.h"
 
+#include <QTimer>
+
 #include <optional>
 
 namespace {
@@ -23,6 +25,7 @@ bool TWebText::Collect() {
     if (running)
         return false;
     running = true;
+    cancelled = false;
     struct Reset {
         bool& flag;
         ~Reset() { flag = false; }
@@ -40,7 +43,7 @@ bool TWebText::Collect() {
     QByteArray lastBody;
 
     for (int i = 0; i < Data.Count(); ++i) {
-        if (!Data[i].Enable)
+        if (!Data[i].Enable || cancelled)
             continue;
         const QString url = Data[i].URL;
         if (!haveLast || url != lastUrl) {
@@ -59,13 +62,37 @@ bool TWebText::Collect() {
     return all;
 }
 
+void TWebText::Cancel() {
+    if (!running)
+        return;
+    cancelled = true;
+    halt = true;
+}
+
 TWebText::FetchOutcome TWebText::Fetch(THttpSession& session, int index, const QString& url,
                                        QByteArray& body) {
-    THttpGetRequest request(session);
-    if (!request.Open(url)) {
-        if (OnCollectError)
+    halt = cancelled;
+    bool expired = false;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [this, &expired] {
+        expired = true;
+        halt = true;
+    });
+    deadline.start(DeadlineMs);
+    // A server that trickles its answer counts as unreachable, like one that never answers.
+    const auto failed = [&] {
+        body.clear();
+        if (expired && OnCollectError)
             OnCollectError(*this, index, -1);
         return FetchOutcome::Failed;
+    };
+
+    THttpGetRequest request(session);
+    if (!request.Open(url, {}, &halt)) {
+        if (!halt && OnCollectError)
+            OnCollectError(*this, index, -1);
+        return failed();
     }
     const int status = request.Status();
     if (status >= 300 && status != ServerErrorAccepted) {
@@ -74,18 +101,20 @@ TWebText::FetchOutcome TWebText::Fetch(THttpSession& session, int index, const Q
             OnCollectError(*this, index, status);
         return FetchOutcome::Failed;
     }
+    if (request.ContentLength() > uint64_t(MaxBodyBytes))
+        return failed();
     char piece[PieceBytes];
-    bool any = false;
     for (;;) {
         ProcessMessages();
-        const int64_t got = request.Read(piece, PieceBytes);
+        const int64_t got = request.Read(piece, PieceBytes, &halt);
+        if (halt || (got > 0 && body.size() + got > MaxBodyBytes))
+            return failed();
         if (got <= 0)
             break;
         body.append(piece, static_cast<qsizetype>(got));
-        any = true;
     }
     // An empty body is no answer.
-    return any ? FetchOutcome::Body : FetchOutcome::Failed;
+    return body.isEmpty() ? FetchOutcome::Failed : FetchOutcome::Body;
 }
 
 void TWebText::Extract(int index, const QByteArray& body) {

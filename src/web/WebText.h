@@ -61,12 +61,20 @@ public:
 
     static QString Version() { return QStringLiteral("1.0.0.0"); }
 
+    // A body longer than this is no text worth keeping: the fetch fails.
+    static constexpr qsizetype MaxBodyBytes = 64 * 1024;
+    // The longest one address may take, however slowly its server keeps sending; at the
+    // deadline the fetch fails as if the server could not be reached.
+    int DeadlineMs = 60000;
+
     // Fetches every enabled item; true when every item's Found is true afterwards. Network
     // failures are reported through the items, never raised. A call made while one runs
     // (from an event it processes) returns false at once and changes nothing.
     bool Collect();
 
     bool Collecting() const { return running; }
+    // Ends a running Collect soon: the item being fetched and the rest fail.
+    void Cancel();
 
 private:
     enum class FetchOutcome { Body, Failed };
@@ -75,4 +83,6 @@ private:
     void Extract(int index, const QByteArray& body);
 
     bool running = false;
+    bool cancelled = false;
+    bool halt = false; // cancelled, or the running fetch's deadline has passed
 };

@@ -124,11 +124,13 @@ TEST_F(ZipDirectoryTest, FileWithoutEndRecordIsNoArchiveAndKeepsItsName) {
     EXPECT_TRUE(ws.BaseEntries().isEmpty());
 }
 
-TEST_F(ZipDirectoryTest, MissingFileCannotBeOpened) {
+TEST_F(ZipDirectoryTest, MissingFileCannotBeOpenedAndIsNoArchive) {
     zip.SetZipFileName(ws.Path("nothing.zip"));
-    ASSERT_EQ(Boxes().size(), 1);
-    ExpectBox("Zip file could not be opened", Icon::Information);
-    EXPECT_EQ(zip.ErrCode(), ZipMsg::FileOpenError);
+    ASSERT_EQ(Boxes().size(), 2);
+    ExpectBox("Zip file could not be opened", Icon::Information, 0);
+    ExpectBox("This archive is not a valid Zip archive", Icon::Error, 1);
+    EXPECT_EQ(zip.ErrCode(), ZipMsg::NotValidZip);
+    EXPECT_EQ(zip.ZipFileName(), ws.Path("nothing.zip"));
     EXPECT_EQ(zip.Count(), 0);
 }
 

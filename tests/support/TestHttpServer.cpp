@@ -95,7 +95,9 @@ void TestHttpServer::Answer(QTcpSocket* socket, const QString& path) {
     }
     QByteArray head = "HTTP/1.1 " + QByteArray::number(route.status) + ' ' + Reason(route.status) +
                       "\r\nContent-Type: application/octet-stream\r\n";
-    if (route.sendLength)
+    if (route.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    if (route.sendLength && !route.endless)
         head += "Content-Length: " +
                 QByteArray::number(route.announcedLength >= 0 ? route.announcedLength
                                                               : route.body.size()) +
@@ -105,6 +107,25 @@ void TestHttpServer::Answer(QTcpSocket* socket, const QString& path) {
     head += "Connection: close\r\n\r\n";
     socket->write(head);
 
+    if (route.endless) {
+        // Refilled as the client takes it, so the server's buffer stays small.
+        const QByteArray piece = route.body.isEmpty() ? QByteArray(64 * 1024, 'z') : route.body;
+        auto refill = [socket, piece] {
+            while (socket->state() == QAbstractSocket::ConnectedState &&
+                   socket->bytesToWrite() < 4 * piece.size())
+                socket->write(piece);
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, refill);
+        refill();
+        return;
+    }
+    if (route.chunked) {
+        if (!route.body.isEmpty())
+            socket->write(QByteArray::number(route.body.size(), 16) + "\r\n" + route.body + "\r\n");
+        socket->write("0\r\n\r\n");
+        socket->disconnectFromHost();
+        return;
+    }
     if (route.trickleMs <= 0) {
         socket->write(route.body);
         socket->disconnectFromHost();

@@ -18,6 +18,10 @@ struct TestRoute {
     // With trickleMs set the body goes out trickleBytes at a time, one piece per interval.
     int trickleMs = 0;
     int trickleBytes = 1;
+    // The body in chunked encoding; a Content-Length is still sent when sendLength is set.
+    bool chunked = false;
+    // After the body, more bytes for as long as the client reads (no length is sent).
+    bool endless = false;
 };
 
 // A small HTTP/1.1 server on 127.0.0.1 (free port) answering from the test's own event loop,

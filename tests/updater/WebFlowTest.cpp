@@ -141,14 +141,20 @@ TEST_F(WebFlowTest, FailuresEndInTheSameThreeLines) {
     }
 }
 
-TEST_F(WebFlowTest, PackageWithAnExtraBinOfAnotherSizeStillSucceeds) {
+TEST_F(WebFlowTest, OnlyMembersThatCanBeImagesAreUnpacked) {
     ServeVersion("QLM\n2.17\n");
-    ZipMembers members = GoodPackage;
-    members.append({"other.bin", TestBytes(1000, 4)});
+    const ZipMembers members{{"firmware/QLM_OS.bin", TestBytes(OsSize, 1)},
+                             {"firmware/QLM_EXT.BIN", TestBytes(ExtSize, 2)},
+                             {"readme.txt", "notes"},
+                             {"other.bin", TestBytes(1000, 4)},
+                             {"QLM_OS.img", TestBytes(OsSize, 5)}};
     ServePackage(members);
     window->btnWebFirmwareClick();
     EXPECT_EQ(Log().last(), "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17");
     EXPECT_TRUE(Enabled("btnOS"));
+    QStringList unpacked = QDir(window->WorkDirectory()).entryList(QDir::Files);
+    unpacked.sort();
+    EXPECT_EQ(unpacked, (QStringList{"QLMUpdate.zip", "QLM_EXT.BIN", "QLM_OS.bin"}));
 }
 
 TEST_F(WebFlowTest, RetryWithoutVersionKeepsTheEarlierVersionAndDownloadsAgain) {

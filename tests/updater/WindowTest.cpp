@@ -11,14 +11,20 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <unistd.h>
+#include <utility>
 
 namespace {
 // The window never sees the machine's own serial ports here: it lists `ports`.
@@ -229,6 +235,76 @@ TEST_F(WindowTest, WorkDirectoryExistsWhileOpenAndIsRemovedAtClose) {
     window->show();
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(QFileInfo::exists(work));
+}
+
+TEST_F(WindowTest, AKilledRunsImagesAreGoneAtTheNextStart) {
+    const QString work = window->WorkDirectory();
+    for (const auto& [name, size] : {std::pair{"QLM_OS.bin", 491516}, {"QLM_EXT.bin", 98304}}) {
+        QFile f(work + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(size, 'o'));
+    }
+    window.reset(); // killed: no close handler ran
+    window = std::make_unique<TFQLXUpdate>();
+    EXPECT_EQ(window->WorkDirectory(), work);
+    EXPECT_TRUE(QDir(work).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+TEST_F(WindowTest, AWorkDirectoryPlantedByAnotherUserIsLeftAlone) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give a folder to another user";
+    }
+    const QString planted = window->WorkDirectory();
+    window->close();
+    window.reset();
+    ASSERT_TRUE(QDir().mkpath(planted));
+    QFile image(planted + "/QLM_OS.bin");
+    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+    image.write(QByteArray(491516, 'p'));
+    image.close();
+    ASSERT_EQ(::chown(qPrintable(planted), 65534, 65534), 0);
+
+    window = std::make_unique<TFQLXUpdate>();
+    const QString work = window->WorkDirectory();
+    EXPECT_NE(work, planted);
+    EXPECT_TRUE(work.startsWith(planted + "-"));
+    EXPECT_TRUE(QFileInfo::exists(planted + "/QLM_OS.bin")); // not ours to empty
+    window->show();
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(QFileInfo::exists(work));
+    QDir(planted).removeRecursively();
+}
+
+TEST_F(WindowTest, AQuickSecondRightClickOnTheDeviceUnlocksAgain) {
+    window->show();
+    auto* dev = Find<QLabel>("imgDev");
+    const QPointF at(10, 10);
+    auto send = [&](QEvent::Type type) {
+        QMouseEvent event(type, at, dev->mapToGlobal(at), Qt::RightButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::RightButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(dev, &event);
+    };
+    // Two clicks 80 ms apart: the system delivers the second press as a double-click.
+    send(QEvent::MouseButtonPress);
+    send(QEvent::MouseButtonRelease);
+    QTest::qWait(80);
+    send(QEvent::MouseButtonDblClick);
+    send(QEvent::MouseButtonRelease);
+    EXPECT_FALSE(window->PortLock());
+    EXPECT_EQ(Log(), (QStringList{"- LOCKING DEVICE -", "- UNLOCKING DEVICE -"}));
+}
+
+TEST_F(WindowTest, MonitorLogWrapsLongLinesInsteadOfScrollingSideways) {
+    window->show();
+    auto* log = Find<MonitorMemo>("lstMonitor");
+    const QString line =
+        "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: " + QString(200, QLatin1Char('9'));
+    window->AppendLine(line);
+    QApplication::processEvents();
+    EXPECT_EQ(log->horizontalScrollBar()->maximum(), 0);
+    EXPECT_GT(log->document()->firstBlock().layout()->lineCount(), 1);
+    EXPECT_EQ(Log(), QStringList{line});
 }
 
 TEST_F(WindowTest, RightClickOnTheDeviceTogglesThePortLockWhileIdle) {

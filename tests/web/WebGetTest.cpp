@@ -1,7 +1,8 @@
-#include "support/TestHttpServer.h"
 #include "WebTestSupport.h"
+#include "support/TestHttpServer.h"
 
 #include "app/Errors.h"
+#include "app/FileUtils.h"
 #include "web/TransferDialog.h"
 #include "web/UpdateServer.h"
 #include "web/WebGet.h"
@@ -160,21 +161,44 @@ TEST_F(WebGetTest, RefusedStatusLeavesExistingTargetUntouched) {
 TEST_F(WebGetTest, OutcomesByResponse) {
     const QByteArray body = Payload(10000);
     server.Route("/real/other-name.bin", TestRoute{.body = body});
+    get.MaxUnsizedBytes = 50000;
     struct Case {
         const char* path;
         TestRoute route;
         bool done;
         QByteArray file;
+        QList<int> errors;
     } cases[] = {
-        {"/a/QLMUpdate.zip", TestRoute{.body = body}, true, body},
-        {"/b/QLMUpdate.zip", TestRoute{.body = body, .sendLength = false}, true, body},
-        {"/c/QLMUpdate.zip", TestRoute{.status = 302, .location = "/real/other-name.bin"}, true,
-         body},
-        {"/d/QLMUpdate.zip", TestRoute{.status = 301, .location = "/real/other-name.bin"}, true,
-         body},
-        {"/e/QLMUpdate.zip", TestRoute{.body = ""}, false, ""},
-        {"/f/QLMUpdate.zip", TestRoute{.body = body.left(5000), .announcedLength = 10000}, true,
-         body.left(5000)},
+        {"/a/QLMUpdate.zip", TestRoute{.body = body}, true, body, {}},
+        {"/b/QLMUpdate.zip", TestRoute{.body = body, .sendLength = false}, true, body, {}},
+        {"/c/QLMUpdate.zip",
+         TestRoute{.status = 302, .location = "/real/other-name.bin"},
+         true,
+         body,
+         {}},
+        {"/d/QLMUpdate.zip",
+         TestRoute{.status = 301, .location = "/real/other-name.bin"},
+         true,
+         body,
+         {}},
+        {"/e/QLMUpdate.zip", TestRoute{.body = ""}, false, "", {}},
+        // Bodies that are not the file the server announced leave nothing behind.
+        {"/short/QLMUpdate.zip",
+         TestRoute{.body = body.left(5000), .announcedLength = 10000},
+         false,
+         "<missing>",
+         {4}},
+        {"/long/QLMUpdate.zip",
+         TestRoute{.body = body, .announcedLength = 5000, .chunked = true},
+         false,
+         "<missing>",
+         {4}},
+        {"/endless/QLMUpdate.zip", TestRoute{.endless = true}, false, "<missing>", {4}},
+        {"/chunked/QLMUpdate.zip",
+         TestRoute{.body = body, .sendLength = false, .chunked = true},
+         true,
+         body,
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -183,13 +207,62 @@ TEST_F(WebGetTest, OutcomesByResponse) {
         // An existing package is replaced without a question.
         WriteFile(work + "/QLMUpdate.zip", "earlier package");
         get.Items.Clear();
+        errors.clear();
         TWebGetItem& item = AddItem(c.path);
         get.Execute();
         EXPECT_EQ(item.Done, c.done);
         EXPECT_EQ(ReadFile(work + "/QLMUpdate.zip"), c.file);
-        EXPECT_TRUE(errors.isEmpty());
+        EXPECT_EQ(errors, c.errors);
         EXPECT_FALSE(QFile::exists(work + "/other-name.bin"));
     }
+}
+
+TEST_F(WebGetTest, KeepsTheDiskReserveFree) {
+    const int64_t free = FreeDiskSpace(temp.path());
+    ASSERT_GT(free, DiskSpaceReserve);
+    struct Case {
+        const char* what;
+        TestRoute route;
+        int64_t reserve;
+        bool done;
+    } cases[] = {
+        {"room to spare", TestRoute{.body = Payload(300000)}, DiskSpaceReserve, true},
+        {"a stated size beyond the disk",
+         TestRoute{.body = Payload(300000), .announcedLength = qint64(1) << 50}, DiskSpaceReserve,
+         false},
+        {"a disk already below the reserve", TestRoute{.body = Payload(300000)},
+         free + (int64_t(1) << 30), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        errors.clear();
+        infos.clear();
+        QDir(work).removeRecursively();
+        server.Route("/QLMUpdate.zip", c.route);
+        get.Items.Clear();
+        get.MinFreeSpace = c.reserve;
+        TWebGetItem& item = AddItem("/QLMUpdate.zip");
+        get.Execute();
+        EXPECT_EQ(item.Done, c.done);
+        EXPECT_EQ(QFile::exists(work + "/QLMUpdate.zip"), c.done);
+        EXPECT_EQ(errors, c.done ? QList<int>{} : QList<int>{5});
+        if (!c.done) {
+            EXPECT_EQ(infos,
+                      QStringList{"Error writing to destination file " + work + "/QLMUpdate.zip"});
+        }
+    }
+}
+
+TEST_F(WebGetTest, NeverWritesThroughALinkAtTheTargetsName) {
+    server.Route("/QLMUpdate.zip", TestRoute{.body = "zip"});
+    QDir().mkpath(work);
+    WriteFile(temp.path() + "/victim", "precious");
+    ASSERT_TRUE(QFile::link(temp.path() + "/victim", work + "/QLMUpdate.zip"));
+    TWebGetItem& item = AddItem("/QLMUpdate.zip");
+    get.Execute();
+    EXPECT_FALSE(item.Done);
+    EXPECT_EQ(ReadFile(temp.path() + "/victim"), "precious");
+    EXPECT_EQ(errors, QList<int>{3});
 }
 
 TEST_F(WebGetTest, UnknownLengthKeepsBarAtZero) {

@@ -1,11 +1,12 @@
-#include "support/TestHttpServer.h"
 #include "WebTestSupport.h"
+#include "support/TestHttpServer.h"
 
 #include "app/EventPump.h"
 #include "web/UpdateServer.h"
 #include "web/WebText.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -214,4 +215,57 @@ TEST_F(WebTextTest, VersionFileFromConfiguredServerWhileNotReentered) {
     EXPECT_EQ(item.Text, "Quillmoor\n1.05\n");
     EXPECT_EQ(server.Hits(UpdateServer::VersionFilePath), 1);
     qputenv("QLM_UPDATE_SERVER", saved);
+}
+
+TEST_F(WebTextTest, BodyOverTheLimitIsAFailedFetch) {
+    const qsizetype limit = TWebText::MaxBodyBytes;
+    struct Case {
+        const char* path;
+        TestRoute route;
+        bool found;
+    } cases[] = {
+        {"/at-limit", TestRoute{.body = QByteArray(limit, 'v')}, true},
+        {"/over-limit", TestRoute{.body = QByteArray(limit + 1, 'v')}, false},
+        // Without a stated length the reading itself must stop at the limit.
+        {"/over-unsized", TestRoute{.body = QByteArray(limit + 1, 'v'), .sendLength = false},
+         false},
+        {"/endless", TestRoute{.endless = true}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        server.Route(c.path, c.route);
+        web.Data.Clear();
+        TWebTextItem& item = AddItem(c.path);
+        item.Text = "old";
+        EXPECT_EQ(web.Collect(), c.found);
+        EXPECT_EQ(item.Found, c.found);
+        EXPECT_EQ(item.Text.size(), c.found ? limit : 3);
+    }
+}
+
+TEST_F(WebTextTest, TricklingServerFailsAtTheDeadlineLikeAnUnreachableOne) {
+    // One byte every 50 ms would never trip the inactivity limit.
+    server.Route("/slow", TestRoute{.body = QByteArray(1000, 's'), .trickleMs = 50});
+    AddItem("/slow");
+    web.DeadlineMs = 400;
+    int errorCode = 0;
+    web.OnCollectError = [&](TWebText&, int, int code) { errorCode = code; };
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(web.Collect());
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(errorCode, -1);
+    EXPECT_TRUE(web.Data[0].Text.isEmpty());
+}
+
+TEST_F(WebTextTest, CancelEndsARunningCollect) {
+    server.Route("/stalled", TestRoute{.body = "Quillmoor\n1.05\n", .trickleMs = 60000});
+    server.Route("/next", TestRoute{.body = "next"});
+    AddItem("/stalled");
+    AddItem("/next");
+    QTimer::singleShot(100, [this] { web.Cancel(); });
+    EXPECT_FALSE(web.Collect());
+    EXPECT_FALSE(web.Data[0].Found);
+    EXPECT_FALSE(web.Data[1].Found);
+    EXPECT_EQ(server.Hits("/next"), 0); // the rest never starts
 }

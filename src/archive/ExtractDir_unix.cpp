@@ -1,6 +1,9 @@
 #include "archive/ExtractDir.h"
 
 #include <QFile>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,11 +13,11 @@ TExtractDir::~TExtractDir() {
         ::close(m_fd);
 }
 
-bool TExtractDir::Open(const QString& path) {
+int TExtractDir::Open(const QString& path) {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return m_fd >= 0;
+    return m_fd >= 0 ? 0 : errno;
 }
 
 bool TExtractDir::Exists(const QString& name) const {
@@ -29,4 +32,18 @@ int TExtractDir::CreateNew(const QString& name) const {
 
 void TExtractDir::Remove(const QString& name) const {
     ::unlinkat(m_fd, QFile::encodeName(name).constData(), 0);
+}
+
+int TExtractDir::ProbeWritable(const QString& path) {
+    QByteArray probe = QFile::encodeName(path + QStringLiteral("/tmpXXXXXX"));
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    ::unlink(probe.constData());
+    return 0;
+}
+
+QString TExtractDir::ErrorText(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
 }

@@ -1,0 +1,166 @@
+#!/usr/bin/env python3
+"""The real updater against a hostile or stalling update server and the system's requests to
+end: however it is asked to end, it ends within two seconds and leaves nothing behind.
+
+Usage: hardening.py close-during-fetch|close-during-download|sigterm-idle|sigterm-update
+"""
+import http.server
+import os
+import signal
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+from acceptance import Failure, binaries, check, holds_port  # noqa: E402
+from quillmoor_demo import (Driver, SimDevice, UpdateServer, Updater, VirtualDisplay,  # noqa: E402
+                            Workspace, wait_for)
+
+VERSION_PATH = "/~plinth-works/QLM/Firmware.dat"
+PACKAGE_PATH = "/~plinth-works/QLM/QLMUpdate.zip"
+EXIT_LIMIT = 2.0
+
+
+class StallingServer:
+    """Answers the version file, then the package, one byte every second: a server that never
+    quite stops talking. Which of the two stalls is chosen per run."""
+
+    def __init__(self, stall_version):
+        self.requested = {VERSION_PATH: threading.Event(), PACKAGE_PATH: threading.Event()}
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                event = server.requested.get(self.path)
+                if event:
+                    event.set()
+                stalls = self.path == (VERSION_PATH if stall_version else PACKAGE_PATH)
+                body = b"Quillmoor firmware\n2.17\n" if self.path == VERSION_PATH else b""
+                self.send_response(200)
+                self.send_header("Content-Length", str(len(body) if not stalls else 10**8))
+                self.end_headers()
+                try:
+                    if not stalls:
+                        self.wfile.write(body)
+                        return
+                    while True:
+                        self.wfile.write(b"x" * (4096 if self.path == PACKAGE_PATH else 1))
+                        self.wfile.flush()
+                        time.sleep(1.0)
+                except OSError:
+                    pass  # the client went away
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}"
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.httpd.shutdown()
+
+
+def ended_within(process, seconds):
+    """How long the process took to end after now, or None when it did not."""
+    started = time.monotonic()
+    try:
+        process.wait(seconds)
+    except Exception:
+        return None
+    return time.monotonic() - started
+
+
+def expect_clean_end(updater, process, how):
+    took = ended_within(process, EXIT_LIMIT)
+    check(took is not None, f"the program was still running {EXIT_LIMIT} s after {how}")
+    check(process.returncode == 0, f"the program ended with status {process.returncode}")
+    check(not os.path.exists(updater.work_dir), "the work directory is still there")
+    leftovers = [name for name in os.listdir(updater.tmp) if name.startswith("QLMUpdate")]
+    check(not leftovers, f"left behind in the temporary folder: {leftovers}")
+    print(f"ended {took:.2f} s after {how}")
+
+
+def close_during_flow(stall_version):
+    with Workspace() as ws:
+        updater_bin, _ = binaries()
+        server = StallingServer(stall_version)
+        try:
+            display = VirtualDisplay(ws).display
+            updater = Updater(ws, updater_bin, server.url, [], display=display)
+            driver = Driver(display)
+            driver.find_window()
+            # The program searches (no ports), then starts the web update by itself.
+            stalled = VERSION_PATH if stall_version else PACKAGE_PATH
+            wait_for(server.requested[stalled].is_set, 30, 0.05, f"the request for {stalled}")
+            if not stall_version:
+                package = os.path.join(updater.work_dir, "QLMUpdate.zip")
+                wait_for(lambda: os.path.exists(package), 30, 0.05, "the package file on disk")
+            time.sleep(0.3)
+            driver.click_close()
+            expect_clean_end(updater, updater.child.process, "the close click")
+        finally:
+            server.close()
+
+
+def sigterm_idle():
+    with Workspace() as ws:
+        updater_bin, _ = binaries()
+        server = UpdateServer(ws)
+        display = VirtualDisplay(ws).display
+        updater = Updater(ws, updater_bin, server.url, [], display=display)
+        Driver(display).find_window()
+        wait_for(updater.images_ready, 60, 0.1, "the unpacked firmware package")
+        time.sleep(0.5)
+        updater.child.process.send_signal(signal.SIGTERM)
+        expect_clean_end(updater, updater.child.process, "SIGTERM")
+
+
+def sigterm_update():
+    with Workspace() as ws:
+        updater_bin, sim_bin = binaries()
+        server = UpdateServer(ws)
+        device = SimDevice(ws, sim_bin, options=["--silent-boot"], pace=False)
+        display = VirtualDisplay(ws).display
+        updater = Updater(ws, updater_bin, server.url, [device.port], display=display)
+        driver = Driver(display)
+        driver.find_window()
+        wait_for(updater.images_ready, 60, 0.1, "the unpacked firmware package")
+        time.sleep(0.5)
+        process = updater.child.process
+        driver.click_update()
+        time.sleep(2.0)
+        wait_for(lambda: holds_port(process.pid, device.port), 20, 0.1, "the boot loader wait")
+        process.send_signal(signal.SIGTERM)
+        # The first request stops the transfer; the window closes once the update unwound.
+        expect_clean_end(updater, process, "SIGTERM during the boot loader wait")
+        check(device.received("os") is None, "an image arrived although the device was silent")
+
+
+CASES = {
+    "close-during-fetch": lambda: close_during_flow(stall_version=True),
+    "close-during-download": lambda: close_during_flow(stall_version=False),
+    "sigterm-idle": sigterm_idle,
+    "sigterm-update": sigterm_update,
+}
+
+
+def main(argv):
+    if len(argv) != 1 or argv[0] not in CASES:
+        print(__doc__, file=sys.stderr)
+        return 2
+    started = time.monotonic()
+    try:
+        CASES[argv[0]]()
+    except (Failure, TimeoutError) as error:
+        print(f"FAILED {argv[0]}: {error}", file=sys.stderr)
+        return 1
+    print(f"passed {argv[0]} in {time.monotonic() - started:.1f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
