@@ -14,19 +14,26 @@
 #include "updater/StatusPanels.h"
 #include "web/UpdateServer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+
+#include <utility>
 
 namespace {
 const QString WorkFolderName = QStringLiteral("QLMUpdate");
@@ -154,6 +161,22 @@ void TFQLXUpdate::BuildLayout() {
                                 QRect(18, 28, 377, 25));
     btnWebFirmware->setIcon(
         QIcon(RenderArtwork(QStringLiteral(":/img/download.svg"), QSize(16, 16))));
+    // A firmware file the user already has is the other way in, for machines that cannot
+    // reach the update server.
+    actWebUpdate = new QAction(QStringLiteral("Download web update"), this);
+    actOpenFile = new QAction(QStringLiteral("Open firmware file\u2026"), this);
+    actOpenFile->setShortcut(QKeySequence::Open);
+    actOpenFile->setShortcutContext(Qt::WindowShortcut);
+    addAction(actOpenFile); // Ctrl+O works whatever the button's state
+    auto* webMenu = new QMenu(btnWebFirmware);
+    webMenu->addAction(actWebUpdate);
+    webMenu->addAction(actOpenFile);
+    btnWebFirmware->setMenu(webMenu);
+    btnWebFirmware->setToolTip(
+        QStringLiteral("Download the firmware from the update server, or open a firmware "
+                       "package (.zip) or the two images (.bin) you have (Ctrl+O). Files can "
+                       "also be dropped on the window."));
+    setAcceptDrops(true);
 
     grpMonitor = MakeGroup(GradientPanel1, "grpMonitor", QStringLiteral("Monitor"),
                            QRect(20, 118, 413, 210));
@@ -210,6 +233,9 @@ void TFQLXUpdate::BuildLayout() {
     NoFocus({imgSymbol, lblPort, lblCaption, lblAbort, lblBlock, prgUpload, imgDev, lblTotalDev,
              lblProg, Label1, StatusBar});
     Memo1->setFocusPolicy(Qt::ClickFocus); // readable, but not a tab stop
+    // Files dropped on the texts go to the window.
+    Memo1->setAcceptDrops(false);
+    lstMonitor->setAcceptDrops(false);
     setTabOrder(ComComboBox, btnWebFirmware);
     setTabOrder(btnWebFirmware, lstMonitor);
     setTabOrder(lstMonitor, btnOS);
@@ -223,8 +249,14 @@ void TFQLXUpdate::BuildLayout() {
 }
 
 void TFQLXUpdate::BindEvents() {
-    connect(btnWebFirmware, &QPushButton::clicked, this,
+    connect(actWebUpdate, &QAction::triggered, this,
             [this] { RunGuarded([this] { btnWebFirmwareClick(); }); });
+    connect(actOpenFile, &QAction::triggered, this,
+            [this] { RunGuarded([this] { OpenFirmwareFile(); }); });
+    FileChooser = [](QWidget* parent) {
+        return QFileDialog::getOpenFileNames(parent, QStringLiteral("Open firmware file"), {},
+                                             QStringLiteral("Firmware files (*.zip *.bin)"));
+    };
     connect(btnClose, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnCloseClick(); }); });
     connect(btnOS, &QPushButton::clicked, this,
@@ -273,6 +305,12 @@ void TFQLXUpdate::showEvent(QShowEvent* event) {
 
 void TFQLXUpdate::FormShow() {
     EnableSearchTimer();
+    if (!startFiles_.isEmpty()) {
+        // After the window is on screen, so the load's lines and boxes have a window.
+        QTimer::singleShot(0, this, [this] {
+            RunGuarded([this] { LoadFirmwareFiles(std::exchange(startFiles_, {})); });
+        });
+    }
 }
 
 void TFQLXUpdate::AppendLine(const QString& line) {
@@ -350,7 +388,8 @@ void TFQLXUpdate::tmSearchTimer() {
         RefillPorts();
     }
     // A flow that is already running (the search ran inside its waits) finishes by itself.
-    if (flasher_.tmSearchTimer() && flasher_.Images().IsEmpty() && !webFlow_.Running())
+    if (flasher_.tmSearchTimer() && flasher_.Images().IsEmpty() && !webFlow_.Running() &&
+        !loader_.Running() && automaticWebFlow_)
         RunWebFlow();
 }
 
@@ -362,11 +401,72 @@ void TFQLXUpdate::RunWebFlow() {
 
 void TFQLXUpdate::btnWebFirmwareClick() {
     // One flow at a time, and never while an update uses the images.
-    if (webFlow_.Running() || flasher_.UpdateRunning()) {
+    if (webFlow_.Running() || flasher_.UpdateRunning() || loader_.Running()) {
         Beep();
         return;
     }
     RunWebFlow();
+}
+
+bool TFQLXUpdate::FileLoadRefused() {
+    // The images must not change under an update, nor the work directory under another load.
+    if (flasher_.UpdateRunning() || webFlow_.Running() || loader_.Running() || closed_) {
+        Beep();
+        return true;
+    }
+    return false;
+}
+
+bool TFQLXUpdate::LoadFirmwareFiles(const QStringList& paths) {
+    if (FileLoadRefused())
+        return false;
+    const bool loaded = loader_.Load(paths);
+    if (closed_)
+        RemoveWorkDirectory(); // closed while the package was unpacked
+    return loaded;
+}
+
+void TFQLXUpdate::OpenFirmwareFile() {
+    if (FileLoadRefused())
+        return;
+    const QStringList paths = FileChooser(this);
+    if (!paths.isEmpty())
+        LoadFirmwareFiles(paths);
+}
+
+void TFQLXUpdate::OpenAtStart(const QStringList& paths) {
+    startFiles_ = paths;
+    automaticWebFlow_ = false;
+}
+
+QStringList TFQLXUpdate::DroppedFiles(const QMimeData* data) {
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile())
+            return {};
+        paths << url.toLocalFile();
+    }
+    return paths;
+}
+
+void TFQLXUpdate::dragEnterEvent(QDragEnterEvent* event) {
+    // Anything may be dropped: what is not firmware is refused with a beep on the drop.
+    if (event->mimeData()->hasUrls() || event->mimeData()->hasText())
+        event->acceptProposedAction();
+}
+
+void TFQLXUpdate::dropEvent(QDropEvent* event) {
+    RunGuarded([&] {
+        const QStringList paths = DroppedFiles(event->mimeData());
+        event->acceptProposedAction();
+        if (!FirmwareFileLoader::IsFirmwareSelection(paths)) {
+            Beep();
+            return;
+        }
+        LoadFirmwareFiles(paths);
+    });
 }
 
 void TFQLXUpdate::SetWebCaption(const QString& caption) {
@@ -493,9 +593,9 @@ void TFQLXUpdate::FormClose() {
     } catch (const std::exception&) {
         // Closing on the way out: nothing left to tell the user.
     }
-    // A running flow would go on writing into the folder: it is stopped, and the folder is
-    // cleared once it has unwound.
-    if (webFlow_.Running())
+    // A running flow or load would go on writing into the folder: the flow is stopped, and
+    // the folder is cleared once they have unwound.
+    if (webFlow_.Running() || loader_.Running())
         webFlow_.Cancel();
     else
         RemoveWorkDirectory();

@@ -4,12 +4,16 @@
 #include "flashing/DeviceFlasher.h"
 #include "flashing/UpdaterView.h"
 #include "serial/TComPort.h"
+#include "updater/FirmwareFileLoader.h"
 #include "updater/WebUpdateFlow.h"
 #include "web/WebGet.h"
 #include "web/WebText.h"
 
 #include <QWidget>
+#include <functional>
 
+class QAction;
+class QMimeData;
 class TComComboBox;
 class QGroupBox;
 class QLabel;
@@ -63,6 +67,17 @@ public:
     // emergency key's rights, so a running update is stopped first and the window closes
     // once it has unwound.
     void TerminationRequest();
+    // Firmware from files: one package (.zip) or the two images (.bin). Refused with a beep
+    // while an update, the web update or another load runs. True when both images are in
+    // place afterwards.
+    bool LoadFirmwareFiles(const QStringList& paths);
+    // The menu entry and Ctrl+O: asks for the files with FileChooser, then loads them.
+    void OpenFirmwareFile();
+    // Files named on the command line: loaded once the window is shown, and the web update
+    // does not start by itself in this run.
+    void OpenAtStart(const QStringList& paths);
+    // How the window asks the user for firmware files; a file dialog unless replaced.
+    std::function<QStringList(QWidget* parent)> FileChooser;
     // A device-change notice (arrival 0x8000, removal 0x8004); returns the notice's result.
     int DeviceChange(int code);
 
@@ -77,6 +92,8 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildLayout();
@@ -90,6 +107,8 @@ private:
     void RefillPorts();
     void tmSearchTimer();
     void RunWebFlow();
+    bool FileLoadRefused();
+    static QStringList DroppedFiles(const QMimeData* data);
     void RemoveWorkDirectory();
     void SetWebCaption(const QString& caption) override;
     void SetWebButtonEnabled(bool enabled) override;
@@ -105,6 +124,8 @@ private:
     QLabel* lblCaption = nullptr;
     QGroupBox* grpWeb = nullptr;
     QPushButton* btnWebFirmware = nullptr;
+    QAction* actWebUpdate = nullptr;
+    QAction* actOpenFile = nullptr;
     QGroupBox* grpMonitor = nullptr;
     QLabel* lblAbort = nullptr;
     MonitorMemo* lstMonitor = nullptr;
@@ -126,6 +147,7 @@ private:
     TZipUnpacker ZipM;
     DeviceFlasher flasher_{ComPort1, *this};
     WebUpdateFlow webFlow_{WebText, WebGet, ZipM, flasher_, *this, *this};
+    FirmwareFileLoader loader_{ZipM, flasher_, *this, *this};
 
     bool abortFlag_ = true;
     bool closeAllowed_ = true;
@@ -135,5 +157,7 @@ private:
     bool reshowing_ = false;        // SetCaptionIcons shows the window again
     bool portsStale_ = false;       // a notice came while the port was in use
     bool closeAfterUpdate_ = false; // a termination request waits for the update to unwind
+    bool automaticWebFlow_ = true;  // off once files were named at start
+    QStringList startFiles_;
     QString workDirectory_;
 };

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -73,12 +74,20 @@ protected:
         window = std::make_unique<TFQLXUpdate>();
         window->WebGetComponent().ShowDialog = false;
     }
-    // Shows the window and fetches the firmware with the download button, so that the
-    // update button comes on without waiting for the automatic search.
+    // Shows the window and fetches the firmware with the download button's menu, so that
+    // the update button comes on without waiting for the automatic search.
     void ShowWithFirmware() {
         window->show();
         window->activateWindow();
-        QTest::mouseClick(Find<QPushButton>("btnWebFirmware"), Qt::LeftButton);
+        auto* button = Find<QPushButton>("btnWebFirmware");
+        // The button opens its menu; the user picks the web update from it.
+        QTimer::singleShot(0, window.get(), [button] {
+            QMenu* menu = button->menu();
+            ASSERT_NE(menu, nullptr);
+            menu->setActiveAction(menu->actions().value(0));
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        QTest::mouseClick(button, Qt::LeftButton);
         ASSERT_TRUE(Find<QPushButton>("btnOS")->isEnabled()) << Log().join('\n').toStdString();
     }
     void ClickUpdate() { QTest::mouseClick(Find<QPushButton>("btnOS"), Qt::LeftButton); }
@@ -159,6 +168,12 @@ TEST_F(WindowUpdateTest, UpdateButtonWritesBothImagesAndKeepsEverythingElseOffMe
         QTest::qWaitFor([&] { return Find<QPushButton>("btnOS")->isEnabled(); }, ReadyWithinMs));
     const QStringList before = Log();
     SilentPty quiet(links.filePath("quiet"));
+    const QString otherPackage = links.filePath("other.zip");
+    {
+        QFile file(otherPackage);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(MakeZip({{"OS.bin", extImage + osImage.left(393212)}, {"EXT.bin", extImage}}));
+    }
 
     // In the middle of the OS image everything that could disturb the transfer arrives as
     // events handled inside its waits.
@@ -173,6 +188,7 @@ TEST_F(WindowUpdateTest, UpdateButtonWritesBothImagesAndKeepsEverythingElseOffMe
         bool timerActive = true;
         bool portLock = true;
         bool closeAccepted = true;
+        bool fileLoaded = true;
         bool visible = false;
         bool abortFlag = true;
         QStringList log;
@@ -191,6 +207,8 @@ TEST_F(WindowUpdateTest, UpdateButtonWritesBothImagesAndKeepsEverythingElseOffMe
             during.webButtonEnabled = Find<QPushButton>("btnWebFirmware")->isEnabled();
             QTest::mouseClick(Find<QPushButton>("btnWebFirmware"), Qt::LeftButton);
             window->btnWebFirmwareClick();
+            // Nor may other firmware be loaded while this one is written.
+            during.fileLoaded = window->LoadFirmwareFiles({otherPackage});
             // A second port appears and a device is plugged in and out.
             ports = {sim->Path(), quiet.Path()};
             during.arrivalResult = window->DeviceChange(0x8000);
@@ -232,6 +250,7 @@ TEST_F(WindowUpdateTest, UpdateButtonWritesBothImagesAndKeepsEverythingElseOffMe
     EXPECT_FALSE(during.timerActive);
     EXPECT_FALSE(during.portLock);
     EXPECT_FALSE(during.closeAccepted);
+    EXPECT_FALSE(during.fileLoaded);
     EXPECT_TRUE(during.visible);
     EXPECT_FALSE(during.abortFlag);
     EXPECT_EQ(during.log, before + UpdateLines.mid(0, 3));

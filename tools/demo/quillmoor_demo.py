@@ -182,7 +182,7 @@ class Updater:
     """The updater program, as a user starts it."""
 
     def __init__(self, ws, binary, server_url, ports, display=None, extra_env=None,
-                 launcher=()):
+                 launcher=(), args=()):
         self.tmp = ws.sub("updater-tmp")
         os.makedirs(self.tmp, exist_ok=True)
         env = dict(os.environ)
@@ -195,7 +195,7 @@ class Updater:
         env.update(extra_env or {})
         self.env = env
         # The launcher (a command that ends by running the program) may change its surroundings.
-        self.child = ws.start([*launcher, binary], env=env, stdout=subprocess.DEVNULL,
+        self.child = ws.start([*launcher, binary, *args], env=env, stdout=subprocess.DEVNULL,
                               stderr=None)
         self.work_dir = os.path.join(self.tmp, "QLMUpdate")
 

@@ -1,0 +1,281 @@
+#include "serial/TComComboBox.h"
+#include "support/RecordingPresenter.h"
+#include "support/TestHttpServer.h"
+#include "support/ZipFixture.h"
+#include "updater/MonitorMemo.h"
+#include "updater/TFQLXUpdate.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+constexpr int OsSize = 491516;
+constexpr int ExtSize = 98304;
+const QString Checking = QStringLiteral("-> CHECKING FIRMWARE FILE");
+
+// The window counts its beeps instead of sounding them.
+class CountingWindow : public TFQLXUpdate {
+public:
+    void Beep() override { ++beeps; }
+    int beeps = 0;
+};
+
+// The window with firmware files of the user's own; no ports, no reachable server.
+class FileLoadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(files.isValid());
+        TComSelect::SetPortSource([](QStringList& list) { list.clear(); });
+        TestPresenter().boxes.clear();
+        window = std::make_unique<CountingWindow>();
+        window->FileChooser = [this](QWidget*) {
+            ++dialogs;
+            return chosen;
+        };
+    }
+    void TearDown() override {
+        window->close();
+        window.reset();
+        TComSelect::SetPortSource(nullptr);
+    }
+
+    QString Write(const QString& name, const QByteArray& data) {
+        const QString path = files.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        return path;
+    }
+    QString Package(const QString& name, const QByteArray& os, const QByteArray& ext) {
+        return Write(name, MakeZip({{"firmware/QLM_OS.bin", os},
+                                    {"firmware/QLM_EXT.bin", ext},
+                                    {"readme.txt", "notes"}}));
+    }
+    // Files dropped on the window as a file manager drops them: the drag enters, then drops.
+    void Drop(QMimeData* data) {
+        const QPoint at(200, 200);
+        QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        QDropEvent drop(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &drop);
+        delete data;
+    }
+    void DropFiles(const QStringList& paths) {
+        auto* data = new QMimeData;
+        QList<QUrl> urls;
+        for (const QString& path : paths)
+            urls << QUrl::fromLocalFile(path);
+        data->setUrls(urls);
+        Drop(data);
+    }
+    QStringList Log() { return window->findChild<MonitorMemo*>("lstMonitor")->Lines(); }
+    QString Caption() { return window->findChild<QGroupBox*>("grpWeb")->title(); }
+    bool Enabled(const char* name) { return window->findChild<QPushButton*>(name)->isEnabled(); }
+    QStringList WorkFiles() {
+        QStringList entries =
+            QDir(window->WorkDirectory())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        entries.sort();
+        return entries;
+    }
+    QByteArray WorkFile(const QString& name) {
+        QFile file(window->WorkDirectory() + "/" + name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    QTemporaryDir files;
+    std::unique_ptr<CountingWindow> window;
+    QStringList chosen;
+    int dialogs = 0;
+    const QByteArray os = TestBytes(OsSize, 11);
+    const QByteArray ext = TestBytes(ExtSize, 12);
+};
+} // namespace
+
+TEST_F(FileLoadTest, PackageDroppedOnTheWindowIsUnpackedAndChecked) {
+    const QString package = Package("Quillmoor-2.20.zip", os, ext);
+    DropFiles({package});
+
+    EXPECT_EQ(Log(), (QStringList{"-> LOADING FIRMWARE PACKAGE: Quillmoor-2.20.zip  [OK]",
+                                  Checking + "  [OK]"}));
+    EXPECT_EQ(Caption(), "Firmware file (Quillmoor-2.20.zip)");
+    EXPECT_TRUE(Enabled("btnOS"));
+    EXPECT_FALSE(Enabled("btnWebFirmware"));
+    EXPECT_EQ(WorkFiles(), (QStringList{"QLMUpdate.zip", "QLM_EXT.bin", "QLM_OS.bin"}));
+    EXPECT_EQ(WorkFile("QLM_OS.bin"), os);
+    EXPECT_EQ(WorkFile("QLM_EXT.bin"), ext);
+    EXPECT_EQ(window->Flasher().Images().NameOfTag(1), "QLM_OS.bin");
+    EXPECT_TRUE(QFile::exists(package)); // the user's file stays where it was
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+    EXPECT_EQ(window->beeps, 0);
+}
+
+TEST_F(FileLoadTest, TwoImagesFromTheMenuOrCtrlO) {
+    chosen = {Write("os.bin", os), Write("ext.bin", ext)};
+    QMenu* menu = window->findChild<QPushButton*>("btnWebFirmware")->menu();
+    ASSERT_NE(menu, nullptr);
+    QAction* open = nullptr;
+    for (QAction* action : menu->actions())
+        if (action->text() == QStringLiteral("Open firmware file\u2026"))
+            open = action;
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    open->trigger();
+
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(Log(), (QStringList{"-> LOADING FIRMWARE PACKAGE: os.bin, ext.bin  [OK]",
+                                  Checking + "  [OK]"}));
+    EXPECT_EQ(Caption(), "Firmware file (os.bin, ext.bin)");
+    EXPECT_EQ(WorkFiles(), (QStringList{"ext.bin", "os.bin"}));
+    EXPECT_TRUE(Enabled("btnOS"));
+
+    // Another pick replaces them, now by the key, with the download button already off.
+    const QString package = Package("QLMUpdate-new.zip", os, ext);
+    chosen = {package};
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(dialogs, 2);
+    EXPECT_EQ(Log().mid(2), (QStringList{"-> LOADING FIRMWARE PACKAGE: QLMUpdate-new.zip  [OK]",
+                                         Checking + "  [OK]"}));
+    EXPECT_EQ(WorkFiles(), (QStringList{"QLMUpdate.zip", "QLM_EXT.bin", "QLM_OS.bin"}));
+
+    // A dialog closed without a choice changes nothing.
+    chosen = {};
+    open->trigger();
+    EXPECT_EQ(Log().size(), 4);
+}
+
+// A user who picked the wrong file after a good one can still update with the good one.
+TEST_F(FileLoadTest, AFileThatFailsKeepsTheEarlierImages) {
+    DropFiles({Package("good.zip", os, ext)});
+    ASSERT_TRUE(Enabled("btnOS"));
+    const QStringList goodFiles = WorkFiles();
+    const QString goodCaption = Caption();
+
+    ASSERT_TRUE(QDir(files.path()).mkdir("folder.zip"));
+    const QString huge = files.filePath("huge.zip");
+    {
+        QFile file(huge);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize((qint64(256) << 20) + 1)); // sparse: takes no disk space
+    }
+    const QString noPackage = "[NOTE: THE PACKAGE DOES NOT HOLD THE TWO FIRMWARE IMAGES]";
+    struct Case {
+        QStringList paths;
+        QStringList lines;
+        int boxes;
+    } cases[] = {
+        {{Write("page.zip", "<html>404</html>")},
+         {"-> LOADING FIRMWARE PACKAGE: page.zip  [OK]", Checking + "  [ERROR]", noPackage},
+         2},
+        {{Package("swapped.zip", ext, os + "x")},
+         {"-> LOADING FIRMWARE PACKAGE: swapped.zip  [OK]", Checking + "  [ERROR]", noPackage},
+         0},
+        {{Write("a.bin", os.left(1000)), Write("b.bin", ext)},
+         {"-> LOADING FIRMWARE PACKAGE: a.bin, b.bin  [OK]", Checking + "  [ERROR]",
+          "[NOTE: THE IMAGES MUST HAVE 491516 AND 98304 BYTES]"},
+         0},
+        {{files.filePath("gone.zip")},
+         {"-> LOADING FIRMWARE PACKAGE: gone.zip  [ERROR]", "[NOTE: FILE NOT FOUND: gone.zip]"},
+         0},
+        {{files.filePath("folder.zip")},
+         {"-> LOADING FIRMWARE PACKAGE: folder.zip  [ERROR]", "[NOTE: NOT A FILE: folder.zip]"},
+         0},
+        {{huge},
+         {"-> LOADING FIRMWARE PACKAGE: huge.zip  [ERROR]",
+          "[NOTE: FILE LARGER THAN 256 MB: huge.zip]"},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.paths.join(", ").toStdString());
+        TestPresenter().boxes.clear();
+        const int before = Log().size();
+        EXPECT_FALSE(window->LoadFirmwareFiles(c.paths));
+        EXPECT_EQ(Log().mid(before), c.lines);
+        EXPECT_EQ(TestPresenter().boxes.size(), c.boxes);
+        EXPECT_EQ(WorkFiles(), goodFiles);
+        EXPECT_EQ(WorkFile("QLM_OS.bin"), os);
+        EXPECT_EQ(window->Flasher().Images().NameOfTag(2), "QLM_EXT.bin");
+        EXPECT_TRUE(Enabled("btnOS"));
+        EXPECT_EQ(Caption(), goodCaption);
+    }
+}
+
+TEST_F(FileLoadTest, DropsOfAnythingElseAreRefusedWithABeep) {
+    const QString package = Package("one.zip", os, ext);
+    const QString other = Package("two.zip", os, ext);
+    const std::function<QMimeData*()> drops[] = {
+        [] {
+            auto* data = new QMimeData;
+            data->setText("QLMUpdate.zip");
+            return data;
+        },
+        [&] {
+            auto* data = new QMimeData;
+            data->setUrls({QUrl::fromLocalFile(package), QUrl::fromLocalFile(other)});
+            return data;
+        },
+        [&] {
+            auto* data = new QMimeData;
+            data->setUrls({QUrl::fromLocalFile(Write("notes.txt", "text"))});
+            return data;
+        },
+        [] {
+            auto* data = new QMimeData;
+            data->setUrls({QUrl("http://127.0.0.1:9/QLMUpdate.zip")});
+            return data;
+        },
+    };
+    int expected = 0;
+    for (const auto& make : drops) {
+        Drop(make());
+        EXPECT_EQ(window->beeps, ++expected);
+    }
+    EXPECT_TRUE(Log().isEmpty());
+    EXPECT_FALSE(Enabled("btnOS"));
+}
+
+TEST_F(FileLoadTest, RefusedWithABeepWhileTheWebUpdateRuns) {
+    const QString package = Package("QLMUpdate.zip", os, ext);
+    TestHttpServer server;
+    ASSERT_TRUE(server.Start());
+    server.Route("/Firmware.dat", {200, "QLM\n2.17\n"});
+    window->WebTextComponent().Data[0].URL = server.Url("/Firmware.dat");
+    window->WebGetComponent().ShowDialog = false;
+    bool loaded = true;
+    // As a drop handled inside the web update's waits.
+    window->WebTextComponent().OnProgress = [&](TWebText&, int) {
+        loaded = window->LoadFirmwareFiles({package});
+    };
+    window->btnWebFirmwareClick();
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(window->beeps, 1);
+    EXPECT_FALSE(Log().join('\n').contains("LOADING"));
+}
+
+TEST_F(FileLoadTest, FilesNamedAtStartLoadAndTheWebUpdateNeverStartsByItself) {
+    window->OpenAtStart({Package("start.zip", os, ext)});
+    window->show();
+    // Past the first automatic search, which finds no port.
+    QTest::qWait(1500);
+    EXPECT_EQ(Log(),
+              (QStringList{"-> LOADING FIRMWARE PACKAGE: start.zip  [OK]", Checking + "  [OK]",
+                           "-> AUTOSEARCH FOR QUILLMOOR DEVICE  "
+                           "[NOT FOUND]"}));
+    EXPECT_TRUE(Enabled("btnOS"));
+}
