@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,6 +32,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <utility>
@@ -253,8 +255,8 @@ void TFQLXUpdate::BindEvents() {
             [this] { RunGuarded([this] { btnWebFirmwareClick(); }); });
     connect(actOpenFile, &QAction::triggered, this,
             [this] { RunGuarded([this] { OpenFirmwareFile(); }); });
-    FileChooser = [](QWidget* parent) {
-        return QFileDialog::getOpenFileNames(parent, QStringLiteral("Open firmware file"), {},
+    FileChooser = [](QWidget* parent, const QString& folder) {
+        return QFileDialog::getOpenFileNames(parent, QStringLiteral("Open firmware file"), folder,
                                              QStringLiteral("Firmware files (*.zip *.bin)"));
     };
     connect(btnClose, &QPushButton::clicked, this,
@@ -429,9 +431,17 @@ bool TFQLXUpdate::LoadFirmwareFiles(const QStringList& paths) {
 void TFQLXUpdate::OpenFirmwareFile() {
     if (FileLoadRefused())
         return;
-    const QStringList paths = FileChooser(this);
-    if (!paths.isEmpty())
-        LoadFirmwareFiles(paths);
+    if (fileFolder_.isEmpty()) {
+        // Where a browser puts what it fetched, which is where a package usually is.
+        const QString downloads =
+            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        fileFolder_ = QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
+    }
+    const QStringList paths = FileChooser(this, fileFolder_);
+    if (paths.isEmpty())
+        return;
+    fileFolder_ = QFileInfo(paths.first()).absolutePath();
+    LoadFirmwareFiles(paths);
 }
 
 void TFQLXUpdate::OpenAtStart(const QStringList& paths) {

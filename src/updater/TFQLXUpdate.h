@@ -76,8 +76,9 @@ public:
     // Files named on the command line: loaded once the window is shown, and the web update
     // does not start by itself in this run.
     void OpenAtStart(const QStringList& paths);
-    // How the window asks the user for firmware files; a file dialog unless replaced.
-    std::function<QStringList(QWidget* parent)> FileChooser;
+    // How the window asks the user for firmware files, starting in folder; a file dialog
+    // unless replaced.
+    std::function<QStringList(QWidget* parent, const QString& folder)> FileChooser;
     // A device-change notice (arrival 0x8000, removal 0x8004); returns the notice's result.
     int DeviceChange(int code);
 
@@ -159,5 +160,6 @@ private:
     bool closeAfterUpdate_ = false; // a termination request waits for the update to unwind
     bool automaticWebFlow_ = true;  // off once files were named at start
     QStringList startFiles_;
+    QString fileFolder_; // where the file dialog opens
     QString workDirectory_;
 };

@@ -41,8 +41,9 @@ protected:
         TComSelect::SetPortSource([](QStringList& list) { list.clear(); });
         TestPresenter().boxes.clear();
         window = std::make_unique<CountingWindow>();
-        window->FileChooser = [this](QWidget*) {
+        window->FileChooser = [this](QWidget*, const QString& folder) {
             ++dialogs;
+            folders << folder;
             return chosen;
         };
     }
@@ -99,6 +100,7 @@ protected:
     QTemporaryDir files;
     std::unique_ptr<CountingWindow> window;
     QStringList chosen;
+    QStringList folders; // where each dialog opened
     int dialogs = 0;
     const QByteArray os = TestBytes(OsSize, 11);
     const QByteArray ext = TestBytes(ExtSize, 12);
@@ -150,6 +152,7 @@ TEST_F(FileLoadTest, TwoImagesFromTheMenuOrCtrlO) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(dialogs, 2);
+    EXPECT_EQ(folders.value(1), files.path()); // where the last pick came from
     EXPECT_EQ(Log().mid(2), (QStringList{"-> LOADING FIRMWARE PACKAGE: QLMUpdate-new.zip  [OK]",
                                          Checking + "  [OK]"}));
     EXPECT_EQ(WorkFiles(), (QStringList{"QLMUpdate.zip", "QLM_EXT.bin", "QLM_OS.bin"}));
