@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build needs (Debian 12, as root), then configures and builds.
-# Usage: scripts/setup.sh [build-dir]
+# Usage: scripts/setup.sh [build-dir [cmake options...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${1:-build}
+shift || true
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev zlib1g-dev
           libgtest-dev libgmock-dev python3 zip xvfb xauth xdotool x11-utils
@@ -23,5 +24,5 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$build_dir" -j"$(nproc)"
