@@ -8,7 +8,8 @@ shift || true
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-svg-dev libgl-dev zlib1g-dev
           libgtest-dev libgmock-dev python3 zip xvfb xauth xdotool x11-utils
-          fonts-dejavu-core fonts-liberation imagemagick openssl)
+          fonts-dejavu-core fonts-liberation imagemagick openssl
+          dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
