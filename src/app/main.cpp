@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
         return status;
     QlmApplication app(argc, argv);
     QlmApplication::setApplicationName(AppInfo::Title);
+    // Lets a desktop match the window to the installed menu entry and its icon.
+    QlmApplication::setDesktopFileName(QStringLiteral("example.quillmoor.FirmwareUpdater"));
     const CommandLine line = CommandLine::Parse(QlmApplication::arguments().mid(1));
     if (Answered(line, status))
         return status;

@@ -128,6 +128,7 @@ void TFQLXUpdate::BuildLayout() {
     imgSymbol->setObjectName(QStringLiteral("imgSymbol"));
     imgSymbol->setGeometry(20, 10, 32, 32);
     imgSymbol->setPixmap(RenderArtwork(QStringLiteral(":/img/symbol.svg"), QSize(32, 32)));
+    setWindowIcon(QIcon(imgSymbol->pixmap()));
 
     Memo1 = new QPlainTextEdit(Panel1);
     Memo1->setObjectName(QStringLiteral("Memo1"));
