@@ -99,6 +99,10 @@ bool FirmwareFileLoader::Load(const QStringList& paths) {
     return true;
 }
 
+void FirmwareFileLoader::RemoveLeftovers() {
+    DeleteFolder(AddBackslash(flasher_.WorkDirectory()) + StagingName);
+}
+
 // Copies the files into the staging folder: a package as the web flow names it, images under
 // their own names.
 bool FirmwareFileLoader::Stage(const QStringList& paths, const QString& staging, bool package) {

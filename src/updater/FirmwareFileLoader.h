@@ -24,6 +24,8 @@ public:
 
     // Loads the files; true when both images are in place afterwards.
     bool Load(const QStringList& paths);
+    // Removes what a load that was killed part-way left in the work directory.
+    void RemoveLeftovers();
     bool Running() const { return running_; }
 
 private:

@@ -287,9 +287,11 @@ void TFQLXUpdate::FormCreate() {
     // noticed later, when something is written there.
     workDirectory_ = PreparePrivateFolder(SystemTempPath(), WorkFolderName);
     // A run that was killed leaves its files behind; they must not pass for this run's.
-    if (workDirectory_.size() > 4)
-        EmptyFolder(workDirectory_);
     flasher_.SetWorkDirectory(workDirectory_);
+    if (workDirectory_.size() > 4) {
+        EmptyFolder(workDirectory_);
+        loader_.RemoveLeftovers();
+    }
     WebText.Data.Add().URL = UpdateServer::VersionFileUrl();
     TWebGetItem& package = WebGet.Items.Add();
     package.URL = UpdateServer::PackageUrl();

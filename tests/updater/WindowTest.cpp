@@ -239,7 +239,9 @@ TEST_F(WindowTest, WorkDirectoryExistsWhileOpenAndIsRemovedAtClose) {
 
 TEST_F(WindowTest, AKilledRunsImagesAreGoneAtTheNextStart) {
     const QString work = window->WorkDirectory();
-    for (const auto& [name, size] : {std::pair{"QLM_OS.bin", 491516}, {"QLM_EXT.bin", 98304}}) {
+    ASSERT_TRUE(QDir(work).mkdir("incoming")); // a file load was under way
+    for (const auto& [name, size] : {std::pair{"QLM_OS.bin", 491516}, {"QLM_EXT.bin", 98304},
+                                     {"incoming/QLMUpdate.zip", 1000}}) {
         QFile f(work + "/" + name);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(size, 'o'));
