@@ -1,0 +1,58 @@
+#include "serial/EnumComPorts_win.h"
+#include "serial/EComPort.h"
+#include "serial/EnumComPorts.h"
+
+namespace {
+
+// Closes the key however the listing ends.
+class TRegistryKey {
+public:
+    TRegistryKey(HKEY root, const char* subKey) {
+        if (RegOpenKeyExA(root, subKey, 0, KEY_READ, &key_) != ERROR_SUCCESS)
+            key_ = nullptr;
+    }
+    ~TRegistryKey() {
+        if (key_)
+            RegCloseKey(key_);
+    }
+    TRegistryKey(const TRegistryKey&) = delete;
+    TRegistryKey& operator=(const TRegistryKey&) = delete;
+
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+} // namespace
+
+bool RegistryComPorts(HKEY root, const char* subKey, QStringList& names) {
+    const TRegistryKey key(root, subKey);
+    if (!key.Get())
+        return false;
+    QStringList found;
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        DWORD nameLength = sizeof name;
+        BYTE data[256];
+        DWORD dataLength = sizeof data;
+        const LONG result =
+            RegEnumValueA(key.Get(), index, name, &nameLength, nullptr, nullptr, data, &dataLength);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS)
+            throw EComPortExt(CE_RegError, static_cast<uint32_t>(result),
+                              QStringLiteral("EnumComPorts"));
+        // The data is the name with its terminating zero, which is not part of the name.
+        QByteArray text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(dataLength));
+        while (text.endsWith('\0'))
+            text.chop(1);
+        found.append(QString::fromLocal8Bit(text));
+    }
+    names = found;
+    return true;
+}
+
+bool ListPresentComPorts(QStringList& names) {
+    return RegistryComPorts(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", names);
+}
