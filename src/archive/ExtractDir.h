@@ -27,5 +27,5 @@ public:
     static QString ErrorText(int code);
 
 private:
-    int m_fd = -1;
+    int m_fd = -1; // on Windows the folder's HANDLE (handles fit in 32 bits)
 };

@@ -1,0 +1,42 @@
+#include "app/FileUtils.h"
+
+#include <QDir>
+
+#include <windows.h>
+
+namespace {
+const wchar_t* Wide(const QString& path) {
+    return reinterpret_cast<const wchar_t*>(path.utf16());
+}
+} // namespace
+
+QChar PathSeparator() {
+    return QLatin1Char('\\');
+}
+
+bool RemoveFileEntry(const QString& path) {
+    const QString native = QDir::toNativeSeparators(path);
+    const DWORD attributes = GetFileAttributesW(Wide(native));
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    // A link or junction to a folder goes with RemoveDirectory, which never follows it.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveDirectoryW(Wide(native)) != 0;
+    // A read-only file is deleted all the same, as on Unix.
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesW(Wide(native), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileW(Wide(native)) != 0;
+}
+
+bool RemoveEmptyFolder(const QString& path) {
+    return RemoveDirectoryW(Wide(QDir::toNativeSeparators(path))) != 0;
+}
+
+QString SystemTempPath() {
+    // The user's own temporary folder (TMP, TEMP or the profile's), ending in a backslash.
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+    if (length == 0 || length > MAX_PATH)
+        return AddBackslash(QDir::toNativeSeparators(QDir::tempPath()));
+    return AddBackslash(QString::fromWCharArray(buffer, static_cast<qsizetype>(length)));
+}
