@@ -12,6 +12,7 @@
 #include "updater/GradientPanel.h"
 #include "updater/MonitorMemo.h"
 #include "updater/StatusPanels.h"
+#include "updater/SystemBeep.h"
 #include "web/UpdateServer.h"
 
 #include <QAction>
@@ -384,7 +385,7 @@ void TFQLXUpdate::DisableSearchTimer() {
 }
 
 void TFQLXUpdate::Beep() {
-    QApplication::beep();
+    SystemBeep();
 }
 
 void TFQLXUpdate::tmSearchTimer() {
@@ -664,7 +665,7 @@ void TFQLXUpdate::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     const auto exact = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
     if (key != Qt::Key_X || (modifiers & ~Qt::KeypadModifier) != exact)
         return;
-    QApplication::beep();
+    SystemBeep();
     closeAllowed_ = true;
     close();
 }

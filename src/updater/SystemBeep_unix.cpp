@@ -1,0 +1,7 @@
+#include "updater/SystemBeep.h"
+
+#include <QApplication>
+
+void SystemBeep() {
+    QApplication::beep();
+}
