@@ -17,8 +17,8 @@ constexpr unsigned KernelEventsGroup = 1;
 class DeviceNotifier::Source {
 public:
     explicit Source(DeviceNotifier* owner) : owner_(owner) {
-        fd_ = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                       NETLINK_KOBJECT_UEVENT);
+        fd_ =
+            ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_KOBJECT_UEVENT);
         if (fd_ < 0)
             return;
         sockaddr_nl address{};
