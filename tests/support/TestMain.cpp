@@ -13,8 +13,13 @@ int main(int argc, char** argv) {
     // A temporary folder of this test program's own, so programs running side by side never
     // share (and remove) each other's work directory.
     QTemporaryDir privateTemp(QDir::tempPath() + QStringLiteral("/qlm-test-XXXXXX"));
-    if (privateTemp.isValid())
-        qputenv("TMPDIR", QFile::encodeName(privateTemp.path()));
+    if (privateTemp.isValid()) {
+        const QByteArray path = QFile::encodeName(QDir::toNativeSeparators(privateTemp.path()));
+        qputenv("TMPDIR", path);
+        // Windows takes its temporary folder from these.
+        qputenv("TMP", path);
+        qputenv("TEMP", path);
+    }
     // Nothing in a test may reach past this machine: the update server is a closed local
     // port unless a test starts its own.
     if (qEnvironmentVariableIsEmpty("QLM_UPDATE_SERVER"))

@@ -1,8 +1,9 @@
 #include "support/ZipFixture.h"
 
+#include "support/HostProcess.h"
+
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 QByteArray MakeZip(const ZipMembers& members) {
@@ -24,9 +25,7 @@ QByteArray MakeZip(const ZipMembers& members) {
         f.write(members[i].second);
         args << members[i].first;
     }
-    QProcess python;
-    python.start(QStringLiteral("python3"), args);
-    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+    if (RunHostProgram(QStringLiteral("python3"), args) != 0)
         return {};
     QFile zip(dir.filePath(QStringLiteral("out.zip")));
     return zip.open(QIODevice::ReadOnly) ? zip.readAll() : QByteArray();

@@ -4,6 +4,7 @@
 #include "serial/EnumComPorts_unix.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
@@ -13,6 +14,10 @@
 #ifndef QLM_SIM_PROGRAM
 #error QLM_SIM_PROGRAM must name the simulator binary
 #endif
+
+QString TestPortName(const QTemporaryDir& dir, const QString& name) {
+    return dir.filePath(name);
+}
 
 QString SimDevice::Program() {
     return QStringLiteral(QLM_SIM_PROGRAM);

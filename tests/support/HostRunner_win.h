@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+// The test run's host runner (QLM_HOST_RUNNER, 127.0.0.1:port), which runs Linux programs for
+// a Windows test program under Wine: one request, one answer. An unreachable runner gives an
+// answer with "error" set.
+QJsonObject AskHostRunner(const QJsonObject& request);
+
+// The host's path of a Windows path, as Wine maps it; other text is returned unchanged.
+QString HostPath(const QString& text);
