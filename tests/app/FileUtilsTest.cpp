@@ -5,8 +5,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 namespace {
 void WriteFile(const QString& path, const QByteArray& data) {
     QFile f(path);
@@ -16,9 +14,10 @@ void WriteFile(const QString& path, const QByteArray& data) {
 } // namespace
 
 TEST(FileUtils, AddBackslash) {
+    const QString sep = PathSeparator(); // '/' on Unix, '\\' on Windows
     EXPECT_EQ(AddBackslash(""), "");
-    EXPECT_EQ(AddBackslash("/tmp"), "/tmp/");
-    EXPECT_EQ(AddBackslash("/tmp/"), "/tmp/");
+    EXPECT_EQ(AddBackslash("tmp"), "tmp" + sep);
+    EXPECT_EQ(AddBackslash("tmp" + sep), "tmp" + sep);
     // An empty folder keeps a following name relative.
     EXPECT_EQ(AddBackslash("") + "QLMUpdate.zip", "QLMUpdate.zip");
 }
@@ -129,8 +128,10 @@ TEST(FileUtils, FindFilesListsFilesNotFolders) {
 
     QStringList deep;
     EXPECT_EQ(FindFiles(dir.path(), "*.bin", deep, true), 3);
-    EXPECT_TRUE(deep.contains(dir.path() + "/folder.bin/deep.bin"));
-    EXPECT_TRUE(deep.contains(dir.path() + "/os.bin"));
+    // Full paths, joined with the platform's separator.
+    const QString top = AddBackslash(dir.path());
+    EXPECT_TRUE(deep.contains(top + "folder.bin" + PathSeparator() + "deep.bin"));
+    EXPECT_TRUE(deep.contains(top + "os.bin"));
 }
 
 TEST(FileUtils, ListSubFoldersOrdersDirectChildrenBeforeSubtrees) {
@@ -139,6 +140,7 @@ TEST(FileUtils, ListSubFoldersOrdersDirectChildrenBeforeSubtrees) {
     ASSERT_TRUE(QDir().mkpath(dir.filePath("b/b1")));
     QStringList list;
     ListSubFolders(dir.path(), list);
-    const QString p = dir.path() + "/";
-    EXPECT_EQ(list, (QStringList{p + "a", p + "b", p + "a/a1", p + "b/b1"}));
+    const QString p = AddBackslash(dir.path());
+    const QString sep = PathSeparator();
+    EXPECT_EQ(list, (QStringList{p + "a", p + "b", p + "a" + sep + "a1", p + "b" + sep + "b1"}));
 }

@@ -1,9 +1,9 @@
 #include "ZipFixtures.h"
+#include "support/HostProcess.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QtEndian>
 #include <zlib.h>
 
@@ -51,12 +51,9 @@ QByteArray ZipWorkspace::ReadFile(const QString& relative) const {
 }
 
 static void RunTool(const QString& dir, const QString& program, const QStringList& args) {
-    QProcess process;
-    process.setWorkingDirectory(dir);
-    process.start(program, args);
-    ASSERT_TRUE(process.waitForFinished(30000)) << qPrintable(program);
-    ASSERT_EQ(process.exitCode(), 0)
-        << qPrintable(program) << ": " << process.readAllStandardError().constData();
+    QByteArray errors;
+    ASSERT_EQ(RunHostProgram(program, args, dir, &errors), 0)
+        << qPrintable(program) << ": " << errors.constData();
 }
 
 QString ZipWorkspace::Zip(const QString& archive, const QStringList& args) const {

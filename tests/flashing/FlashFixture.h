@@ -56,10 +56,11 @@ protected:
 
     // Starts the device, fast unless args say otherwise, and selects its port.
     void StartSim(const QStringList& args = {}) {
-        sim = std::make_unique<SimDevice>(
-            links.filePath("dev"), QStringList{"--no-pace", "--out", simOut.path(),
-                                               "--restart-delay", "100", "--nak-interval", "100"} +
-                                       args);
+        sim = std::make_unique<SimDevice>(TestPortName(links, "dev"),
+                                          QStringList{"--no-pace", "--out", simOut.path(),
+                                                      "--restart-delay", "100", "--nak-interval",
+                                                      "100"} +
+                                              args);
         ASSERT_TRUE(sim->Started()) << sim->ErrorOutput().toStdString();
         view.ports = QStringList{sim->Path()};
         view.portText = sim->Path();

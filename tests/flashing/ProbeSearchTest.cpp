@@ -26,7 +26,7 @@ protected:
         TestPresenter().boxes.clear();
     }
 
-    QString Link(const QString& name) const { return dir.filePath(name); }
+    QString Link(const QString& name) const { return TestPortName(dir, name); }
 
     std::unique_ptr<SimDevice> StartSim(const QString& name, const QStringList& args = {}) {
         auto sim = std::make_unique<SimDevice>(Link(name), QStringList{"--no-pace"} + args);

@@ -119,7 +119,7 @@ TEST_F(UpdateSequenceTest, CorruptOsImageSendsNothing) {
 }
 
 TEST_F(UpdateSequenceTest, SilentDeviceLeavesTheWindowIdle) {
-    SilentPty silent(links.filePath("silent"));
+    SilentPty silent(TestPortName(links, "silent"));
     view.ports = QStringList{silent.Path()};
     view.portText = silent.Path();
     Update();

@@ -9,8 +9,8 @@
 
 bool PlantForeignFolder(const QString& path) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)",
-                                                              SDDL_REVISION_1, &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr))
         return false;
     BOOL present = FALSE, defaulted = FALSE;
     PACL acl = nullptr;

@@ -62,10 +62,11 @@ protected:
 
     // Starts the device and lists its port; opens the window (not shown yet).
     void Start(const QStringList& simArgs = {}) {
-        sim = std::make_unique<SimDevice>(
-            links.filePath("dev"), QStringList{"--no-pace", "--out", simOut.path(),
-                                               "--restart-delay", "100", "--nak-interval", "100"} +
-                                       simArgs);
+        sim = std::make_unique<SimDevice>(TestPortName(links, "dev"),
+                                          QStringList{"--no-pace", "--out", simOut.path(),
+                                                      "--restart-delay", "100", "--nak-interval",
+                                                      "100"} +
+                                              simArgs);
         ASSERT_TRUE(sim->Started()) << sim->ErrorOutput().toStdString();
         ports = {sim->Path()};
         OpenWindow();
@@ -143,7 +144,7 @@ protected:
 TEST_F(WindowUpdateTest, FindsTheDeviceAfterShowThenLoadsTheWebUpdateWithoutAClick) {
     Start();
     // A port that never answers comes first in the list and is selected at start.
-    SilentPty quiet(links.filePath("quiet"));
+    SilentPty quiet(TestPortName(links, "quiet"));
     ports = {quiet.Path(), sim->Path()};
     OpenWindow();
     ASSERT_EQ(PortText(), quiet.Path());
@@ -167,7 +168,7 @@ TEST_F(WindowUpdateTest, UpdateButtonWritesBothImagesAndKeepsEverythingElseOffMe
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return Find<QPushButton>("btnOS")->isEnabled(); }, ReadyWithinMs));
     const QStringList before = Log();
-    SilentPty quiet(links.filePath("quiet"));
+    SilentPty quiet(TestPortName(links, "quiet"));
     const QString otherPackage = links.filePath("other.zip");
     {
         QFile file(otherPackage);
@@ -338,7 +339,7 @@ TEST_F(WindowUpdateTest, BusyStateSwitchesDoNotStartTheSearchTimer) {
 // freezes the list is not probed, and the search cannot report a port it cannot select.
 TEST_F(WindowUpdateTest, SearchProbesOnlyTheSelectorsPorts) {
     Start();
-    SilentPty quiet(links.filePath("quiet"));
+    SilentPty quiet(TestPortName(links, "quiet"));
     ports = {quiet.Path()};
     OpenWindow();
     window->show();

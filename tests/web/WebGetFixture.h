@@ -1,0 +1,85 @@
+#pragma once
+
+#include "WebTestSupport.h"
+#include "support/TestHttpServer.h"
+
+#include "app/Errors.h"
+#include "app/FileUtils.h"
+#include "web/TransferDialog.h"
+#include "web/UpdateServer.h"
+#include "web/WebGet.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+// The download component against the local server, with a work folder of its own.
+namespace {
+[[maybe_unused]] QByteArray Payload(int size) {
+    QByteArray data(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        data[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+    return data;
+}
+
+[[maybe_unused]] QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+[[maybe_unused]] void WriteFile(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+}
+
+[[maybe_unused]] int TransferDialogsAlive() {
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        count += qobject_cast<TTransferDialog*>(widget) ? 1 : 0;
+    return count;
+}
+
+class WebGetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearProxyEnvironment();
+        ASSERT_TRUE(server.Start());
+        ASSERT_TRUE(temp.isValid());
+        work = QDir::toNativeSeparators(temp.path()) + PathSeparator() + "QLMUpdate";
+        get.OnError = [this](TWebGet&, int code) { errors << code; };
+        get.OnErrorInfo = [this](TWebGet&, int, const QString& info) { infos << info; };
+        get.OnURLNotFound = [this](TWebGet&, const QString& url) { notFound << url; };
+    }
+    void TearDown() override { EXPECT_EQ(TransferDialogsAlive(), 0); }
+
+    // A file in the work folder, named as the component names it.
+    QString Target(const QString& name) const { return AddBackslash(work) + name; }
+    // A file beside the work folder.
+    QString Beside(const QString& name) const {
+        return AddBackslash(QDir::toNativeSeparators(temp.path())) + name;
+    }
+
+    TWebGetItem& AddItem(const QString& path) {
+        TWebGetItem& item = get.Items.Add();
+        item.URL = server.Url(path);
+        item.TargetDir = work;
+        return item;
+    }
+
+    TestHttpServer server;
+    QTemporaryDir temp;
+    QString work;
+    TWebGet get;
+    QList<int> errors;
+    QStringList infos;
+    QStringList notFound;
+};
+} // namespace
