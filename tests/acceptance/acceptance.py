@@ -2,10 +2,12 @@
 """Acceptance runs of the real updater program on a virtual display, driven with the mouse
 and keyboard against a local update server and the simulated device.
 
-Usage: acceptance.py [--updater PROGRAM] [--hide DIR]... update|faults|silent-boot
+Usage: acceptance.py [--updater PROGRAM] [--hide DIR]... [--windows BUILD] update|faults|silent-boot
 
 --updater runs another updater program than the build tree's (an installed one, say);
---hide covers a folder with an empty one for the updater alone, so that it cannot read it.
+--hide covers a folder with an empty one for the updater alone, so that it cannot read it;
+--windows runs the Windows program gathered by a cross build under Wine, with the simulated
+device on the prefix's COM1.
 """
 import argparse
 import os
@@ -17,7 +19,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
 
 from quillmoor_demo import (Driver, SimDevice, UpdateServer, Updater, VirtualDisplay,  # noqa: E402
-                            Workspace, build_dir, padded, wait_for)
+                            WineUpdater, Workspace, build_dir, padded, wait_for, windows_program)
 
 
 class Failure(Exception):
@@ -30,7 +32,7 @@ def check(condition, message):
 
 
 # Which updater runs and how it is started; set from the command line.
-UPDATER = {"program": None, "launcher": ()}
+UPDATER = {"program": None, "launcher": (), "windows": None}
 
 
 def binaries():
@@ -64,11 +66,18 @@ def holds_port(pid, port):
 def start(ws, sim_options):
     updater_bin, sim_bin = binaries()
     server = UpdateServer(ws)
-    device = SimDevice(ws, sim_bin, options=sim_options, pace=False)
     display = VirtualDisplay(ws).display
-    updater = Updater(ws, updater_bin, server.url, [device.port], display=display,
-                      launcher=UPDATER["launcher"])
-    driver = Driver(display)
+    if UPDATER["windows"]:
+        wine, exe, sim_bin = windows_program(UPDATER["windows"])
+        # COM1: the search probes it first, never the machine's own line behind COM2.
+        device = SimDevice(ws, sim_bin, options=sim_options, pace=False,
+                           link=os.path.join(wine.ports_dir, "com1"))
+        updater = WineUpdater(ws, exe, server.url, wine, display)
+    else:
+        device = SimDevice(ws, sim_bin, options=sim_options, pace=False)
+        updater = Updater(ws, updater_bin, server.url, [device.port], display=display,
+                          launcher=UPDATER["launcher"])
+    driver = Driver(display, click_to_focus=bool(UPDATER["windows"]))
     driver.find_window()
     # The program finds the device and fetches the package by itself.
     wait_for(updater.images_ready, 60, 0.1, "the unpacked firmware package")
@@ -141,16 +150,22 @@ def main(argv):
     parser.add_argument("--updater", metavar="PROGRAM", help="the updater program to run")
     parser.add_argument("--hide", metavar="DIR", action="append", default=[],
                         help="a folder the updater must not see")
+    parser.add_argument("--windows", metavar="BUILD",
+                        help="the cross build whose Windows program runs under Wine")
     parser.add_argument("case", choices=sorted(CASES))
     args = parser.parse_args(argv)
     UPDATER["program"] = args.updater and os.path.abspath(args.updater)
     UPDATER["launcher"] = hiding_launcher(args.hide)
+    UPDATER["windows"] = args.windows and os.path.abspath(args.windows)
     started = time.monotonic()
     try:
         CASES[args.case]()
     except (Failure, TimeoutError) as error:
         print(f"FAILED {args.case}: {error}", file=sys.stderr)
         return 1
+    finally:
+        if UPDATER["windows"]:
+            windows_program(UPDATER["windows"])[0].stop()
     print(f"passed {args.case} in {time.monotonic() - started:.1f} s")
     return 0
 

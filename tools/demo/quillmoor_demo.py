@@ -6,6 +6,7 @@ a driver that clicks and types like a user) serve the demo command, the screensh
 and the acceptance tests alike.
 """
 import argparse
+import getpass
 import os
 import shutil
 import signal
@@ -132,14 +133,16 @@ class UpdateServer:
 
 
 class SimDevice:
-    """The simulated Quillmoor on a pseudo-terminal."""
+    """The simulated Quillmoor on a pseudo-terminal (linked to link if given: a COM port of a
+    Wine prefix, say)."""
 
-    def __init__(self, ws, sim, options=(), pace=True):
+    def __init__(self, ws, sim, options=(), pace=True, link=None):
         self.out = ws.sub("device", "received")
         os.makedirs(self.out, exist_ok=True)
         self.stats = ws.sub("device", "stats.txt")
         args = [sim, "--out", self.out, "--stats", self.stats]
         args += ["--pace"] if pace else ["--no-pace"]
+        args += ["--link", link] if link else []
         args += list(options)
         self.child = ws.start(args)
         self.port = read_first_line(self.child.process, 20, "the simulated device")
@@ -209,14 +212,36 @@ class Updater:
         return OS_SIZE in sizes and EXT_SIZE in sizes
 
 
+class WineUpdater(Updater):
+    """The Windows program under Wine on a display of its own, as a user starts it on Windows:
+    it lists the prefix's COM ports and works in the Windows user's temporary folder."""
+
+    def __init__(self, ws, exe, server_url, wine, display):
+        env = wine.env({"QLM_UPDATE_SERVER": server_url, "DISPLAY": display})
+        for name in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "QT_PLUGIN_PATH", "WINEPATH"):
+            env.pop(name, None)  # everything comes from the program's own folder
+        self.env = env
+        # A Wine server started for another display would show the window there.
+        wine.stop()
+        self.wine = wine
+        # Wine's own messages (and its server's, which outlives the program) go to a file.
+        self.log = open(ws.sub("wine.log"), "wb")
+        self.child = ws.start(["wine", exe], env=env, stdout=subprocess.DEVNULL, stderr=self.log)
+        self.work_dir = os.path.join(wine.prefix, "drive_c", "users", getpass.getuser(), "Temp",
+                                     "QLMUpdate")
+
+
 class Driver:
     """Drives the window with xdotool, as a user with a mouse and keyboard would."""
 
     TITLE = "QLM Firmware Updater"
 
-    def __init__(self, display):
+    def __init__(self, display, click_to_focus=False):
         self.env = dict(os.environ, DISPLAY=display)
         self.window = None
+        # Wine without a window manager gives a window made anew no keyboard focus; a click
+        # on the window's read-only introduction text does.
+        self.click_to_focus = click_to_focus
 
     def run(self, *args):
         return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True)
@@ -242,6 +267,8 @@ class Driver:
         self.click(540, 371)  # "Close"
 
     def emergency_key(self):
+        if self.click_to_focus:
+            self.click(300, 30)
         self.find_window()
         self.run("windowfocus", "--sync", self.window)
         # Typed on the keyboard device (no synthetic event to one window), then every key is
@@ -251,32 +278,55 @@ class Driver:
         self.run("keyup", "ctrl+alt+shift+x")
 
     def screenshot(self, path):
-        subprocess.run(["import", "-window", "root", path], env=self.env, check=True)
+        """A picture of the window alone."""
+        self.find_window()
+        subprocess.run(["import", "-window", self.window, path], env=self.env, check=True)
 
 
 def build_dir():
     return os.environ.get("QLM_BUILD_DIR", os.path.join(ROOT, "build"))
 
 
+def windows_program(build):
+    """The gathered Windows program of a cross build (scripts/build-windows.sh), the build's
+    Wine prefix, and the simulated device built for this machine."""
+    sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+    from wine_env import WineEnv
+    wine = WineEnv(build, os.environ.get("QLM_QT_WIN_PREFIX", ""))
+    exe = os.path.join(build, "quillmoor-updater-1.01-win64", "quillmoor-updater.exe")
+    sim = (os.environ.get("QLM_SIM_PROGRAM") or
+           os.path.join(build, "host", "tools", "sim", "quillmoor-sim"))
+    return wine, exe, sim
+
+
 def demo(args):
     binary = os.path.join(args.build, "src", "updater", "quillmoor-updater")
     sim = os.path.join(args.build, "tools", "sim", "quillmoor-sim")
+    wine = link = None
+    if args.windows:
+        wine, binary, sim = windows_program(args.windows)
+        if not os.path.isdir(wine.prefix):
+            wine.create()
+        link = os.path.join(wine.ports_dir, "com1")  # the first port the search probes
     with Workspace(keep=args.keep) as ws:
         server = UpdateServer(ws)
-        device = SimDevice(ws, sim, pace=not args.fast)
+        device = SimDevice(ws, sim, pace=not args.fast, link=link)
         display = os.environ.get("DISPLAY")
-        if args.screenshot:
+        if args.screenshot or (wine and not display):
             display = VirtualDisplay(ws).display
         print(f"Update server:    {server.url}")
-        print(f"Simulated device: {device.port}")
-        updater = Updater(ws, binary, server.url, [device.port],
-                          display=display if args.screenshot else None)
+        print(f"Simulated device: {device.port}" + (" (COM1)" if wine else ""))
+        if wine:
+            updater = WineUpdater(ws, binary, server.url, wine, display)
+        else:
+            updater = Updater(ws, binary, server.url, [device.port],
+                              display=display if args.screenshot else None)
         if not args.screenshot:
             updater.child.process.wait()
             print("Images the device received:",
                   ", ".join(k for k in ("os", "ext") if device.received(k)) or "none")
             return 0
-        driver = Driver(display)
+        driver = Driver(display, click_to_focus=bool(wine))
         driver.find_window()
         wait_for(updater.images_ready, 60, 0.2, "the firmware package")
         time.sleep(1.0)
@@ -298,6 +348,8 @@ def main(argv):
     parser.add_argument("--screenshot", metavar="PNG",
                         help="run on a virtual display and save a picture taken mid-update")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
+    parser.add_argument("--windows", metavar="BUILD",
+                        help="run the Windows program of this cross build under Wine instead")
     args = parser.parse_args(argv)
     if args.screenshot:
         args.screenshot = os.path.abspath(args.screenshot)
