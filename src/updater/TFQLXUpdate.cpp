@@ -646,6 +646,10 @@ bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {
         if (widget == first && widget->window() == this && !key->isAutoRepeat()) {
             RunGuarded([&] { FormKeyDown(key->key(), key->modifiers()); });
         }
+        // Windows takes Ctrl+Alt for AltGr and gives the emergency key the text "X": it must
+        // not be typed into the Monitor log or any other text that has the focus.
+        if (widget->window() == this && IsEmergencyKey(key->key(), key->modifiers()))
+            return true;
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -661,9 +665,13 @@ void TFQLXUpdate::imgDevMouseDown(Qt::MouseButton button) {
                          : QStringLiteral("- UNLOCKING DEVICE -"));
 }
 
-void TFQLXUpdate::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+bool TFQLXUpdate::IsEmergencyKey(int key, Qt::KeyboardModifiers modifiers) {
     const auto exact = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
-    if (key != Qt::Key_X || (modifiers & ~Qt::KeypadModifier) != exact)
+    return key == Qt::Key_X && (modifiers & ~Qt::KeypadModifier) == exact;
+}
+
+void TFQLXUpdate::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if (!IsEmergencyKey(key, modifiers))
         return;
     SystemBeep();
     closeAllowed_ = true;

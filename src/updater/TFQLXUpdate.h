@@ -103,6 +103,8 @@ private:
     bool FormCloseQuery();
     void FormClose();
     void FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    // Ctrl+Alt+Shift+X, nothing more and nothing less.
+    static bool IsEmergencyKey(int key, Qt::KeyboardModifiers modifiers);
     void SetCaptionIcons(bool present);
     void BindEvents();
     void RefillPorts();

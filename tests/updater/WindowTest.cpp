@@ -210,6 +210,24 @@ TEST_F(WindowTest, HeldEmergencyKeyCountsAsOnePress) {
     window->LeaveBusyState();
 }
 
+// Windows delivers Ctrl+Alt+Shift+X with the text "X" (Ctrl+Alt is AltGr there); the key
+// stops the update but types nothing into the focused Monitor log.
+TEST_F(WindowTest, EmergencyKeyTypesNothingIntoTheFocusedLog) {
+    window->show();
+    window->AppendLine("- LINE -");
+    window->EnterBusyState(); // makes the window anew (no caption buttons)
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* log = Find<MonitorMemo>("lstMonitor");
+    log->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), log);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_X, EmergencyKeys, QStringLiteral("X"));
+    QApplication::sendEvent(log, &press);
+    EXPECT_TRUE(window->AbortFlag());
+    EXPECT_EQ(log->toPlainText(), "- LINE -");
+    window->LeaveBusyState();
+}
+
 TEST_F(WindowTest, EmergencyKeyNeedsExactlyCtrlAltShift) {
     window->show();
     window->activateWindow();
