@@ -62,7 +62,7 @@ if [ ${#missing[@]} -gt 0 ] || [ $need_sources -eq 1 ]; then
 fi
 
 step "Qt for Windows"
-bash scripts/windows/build-qt.sh "$QLM_QT_WIN_PREFIX" | tail -n 2
+bash scripts/windows/build-qt.sh "$QLM_QT_WIN_PREFIX"
 
 step "GoogleTest for MinGW-w64"
 gtest_key=$( { echo googletest-1.12.1; cat "$toolchain"; } | sha256sum | cut -c1-16)

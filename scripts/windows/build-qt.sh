@@ -42,7 +42,13 @@ start=$(date +%s)
 cmake -G Ninja -S "$work/qtbase" -B "$work/build" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix" "${options[@]}" \
     > "$work/configure.log" 2>&1 || { tail -n 60 "$work/configure.log"; exit 1; }
-cmake --build "$work/build" -j"$(nproc)"
+# The full output goes to a log; progress shows every hundred steps, the log's end on failure.
+if ! cmake --build "$work/build" -j"$(nproc)" 2>&1 | tee "$work/build.log" |
+    awk '/^\[[0-9]+\/[0-9]+\]/ { step = substr($1, 2, length($1) - 2); split(step, n, "/")
+         if (n[1] % 100 == 0 || n[1] == n[2]) { print "Qt for Windows: step " step; fflush() } }'; then
+    tail -n 60 "$work/build.log"
+    exit 1
+fi
 cmake --install "$work/build" > /dev/null
 echo "$key" > "$stamp"
 echo "Qt for Windows: built in $(( $(date +%s) - start )) s"
