@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 // The download component against the local server, with a work folder of its own.
 namespace {
 [[maybe_unused]] QByteArray Payload(int size) {
@@ -54,7 +56,7 @@ protected:
         ASSERT_TRUE(server.Start());
         ASSERT_TRUE(temp.isValid());
         work = QDir::toNativeSeparators(temp.path()) + PathSeparator() + "QLMUpdate";
-        get.OnError = [this](TWebGet&, int code) { errors << code; };
+        get.OnError = [this](TWebGet&, int code) { errors.push_back(code); };
         get.OnErrorInfo = [this](TWebGet&, int, const QString& info) { infos << info; };
         get.OnURLNotFound = [this](TWebGet&, const QString& url) { notFound << url; };
     }
@@ -78,7 +80,8 @@ protected:
     QTemporaryDir temp;
     QString work;
     TWebGet get;
-    QList<int> errors;
+    // A standard vector: comparing two empty QLists hands memcmp a null pointer.
+    std::vector<int> errors;
     QStringList infos;
     QStringList notFound;
 };

@@ -57,7 +57,7 @@ TEST_F(WebGetTest, PackageFromConfiguredServerWithDialog) {
     EXPECT_EQ(order, QStringList({"start 0", "done 0", "copy done"}));
     EXPECT_EQ(get.Dialog(), nullptr);
     EXPECT_FALSE(get.Executing());
-    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_TRUE(errors.empty());
     EXPECT_EQ(get.LastTargetFile(), Target("QLMUpdate.zip"));
     EXPECT_EQ(server.LastHeader(UpdateServer::PackagePath, "user-agent"), "WebGet");
     EXPECT_EQ(server.LastHeader(UpdateServer::PackagePath, "authorization"), "");
@@ -78,7 +78,7 @@ TEST_F(WebGetTest, RefusedStatusLeavesExistingTargetUntouched) {
         get.Execute();
         EXPECT_FALSE(item.Done);
         EXPECT_EQ(ReadFile(Target("QLMUpdate.zip")), "earlier package");
-        EXPECT_EQ(errors, QList<int>{status});
+        EXPECT_EQ(errors, std::vector<int>{status});
         EXPECT_EQ(infos, QStringList{QStringLiteral("Returned http error code %1").arg(status)});
     }
 }
@@ -92,7 +92,7 @@ TEST_F(WebGetTest, OutcomesByResponse) {
         TestRoute route;
         bool done;
         QByteArray file;
-        QList<int> errors;
+        std::vector<int> errors;
     } cases[] = {
         {"/a/QLMUpdate.zip", TestRoute{.body = body}, true, body, {}},
         {"/b/QLMUpdate.zip", TestRoute{.body = body, .sendLength = false}, true, body, {}},
@@ -170,7 +170,7 @@ TEST_F(WebGetTest, KeepsTheDiskReserveFree) {
         get.Execute();
         EXPECT_EQ(item.Done, c.done);
         EXPECT_EQ(QFile::exists(Target("QLMUpdate.zip")), c.done);
-        EXPECT_EQ(errors, c.done ? QList<int>{} : QList<int>{5});
+        EXPECT_EQ(errors, c.done ? std::vector<int>{} : std::vector<int>{5});
         if (!c.done) {
             EXPECT_EQ(infos,
                       QStringList{"Error writing to destination file " + Target("QLMUpdate.zip")});
@@ -216,7 +216,7 @@ TEST_F(WebGetTest, UnreachableAndUncreatableTargets) {
     EXPECT_FALSE(blocked.Done);
     EXPECT_EQ(notFound, QStringList{closed});
     EXPECT_FALSE(QFile::exists(work));
-    EXPECT_EQ(errors, QList<int>{3});
+    EXPECT_EQ(errors, std::vector<int>{3});
     EXPECT_EQ(infos, QStringList{"Cannot create file " + AddBackslash(blocked.TargetDir) +
                                  "QLMUpdate.zip"});
 }

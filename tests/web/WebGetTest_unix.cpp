@@ -18,7 +18,7 @@ TEST_F(WebGetUnixTest, NeverWritesThroughALinkAtTheTargetsName) {
     get.Execute();
     EXPECT_FALSE(item.Done);
     EXPECT_EQ(ReadFile(Beside("victim")), "precious");
-    EXPECT_EQ(errors, QList<int>{3});
+    EXPECT_EQ(errors, std::vector<int>{3});
 }
 
 TEST_F(WebGetUnixTest, WriteFailureRaisesAndLeavesNothingOpen) {

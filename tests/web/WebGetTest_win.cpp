@@ -23,5 +23,5 @@ TEST_F(WebGetWinTest, NeverWritesThroughALinkAtTheTargetsName) {
     get.Execute();
     EXPECT_FALSE(item.Done);
     EXPECT_EQ(ReadFile(Beside("victim")), "precious");
-    EXPECT_EQ(errors, QList<int>{3});
+    EXPECT_EQ(errors, std::vector<int>{3});
 }
