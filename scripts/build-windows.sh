@@ -29,37 +29,20 @@ packages=(cmake ninja-build dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x8
           qt6-base-dev-tools libz-mingw-w64-dev googletest wine wine64 fonts-wine
           librsvg2-bin zip python3 g++ qt6-base-dev libgl-dev zlib1g-dev
           xvfb xauth xdotool imagemagick)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
 # Qt's Windows sources come from Debian's source packages.
-need_sources=0
 if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && \
    ! grep -qs '^deb-src' /etc/apt/sources.list; then
-    need_sources=1
-fi
-if [ ${#missing[@]} -gt 0 ] || [ $need_sources -eq 1 ]; then
     if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages or source entries (${missing[*]}); run as root." >&2
+        echo "No deb-src entry for Qt's sources; run as root." >&2
         exit 1
     fi
-    export DEBIAN_FRONTEND=noninteractive
-    if [ $need_sources -eq 1 ]; then
-        sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-            > /etc/apt/sources.list.d/debian-src.sources
-    fi
-    step "installing ${missing[*]}"
-    for attempt in 1 2 3 4 5; do
-        # Another installation may hold the lock for a while.
-        if apt-get update -q >/dev/null && { [ ${#missing[@]} -eq 0 ] || \
-            apt-get install -y -q --no-install-recommends "${missing[@]}"; }; then
-            break
-        fi
-        [ $attempt -eq 5 ] && exit 1
-        sleep 30
-    done
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+        > /etc/apt/sources.list.d/debian-src.sources
+    apt-get update -q >/dev/null
 fi
+step "packages"
+. scripts/install-packages.sh
+install_packages "${packages[@]}"
 
 step "Qt for Windows"
 bash scripts/windows/build-qt.sh "$QLM_QT_WIN_PREFIX"
