@@ -1,17 +1,10 @@
 #include "app/FileUtils.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-namespace {
-void WriteFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
-} // namespace
 
 TEST(FileUtils, AddBackslash) {
     const QString sep = PathSeparator(); // '/' on Unix, '\\' on Windows

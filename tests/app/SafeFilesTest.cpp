@@ -1,5 +1,6 @@
 #include "app/SafeFiles.h"
 #include "app/FileUtils.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,17 +13,6 @@
 #include <unistd.h>
 
 namespace {
-void WriteFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 // Sets environment variables for one scope and puts the old values back.
 class ScopedEnv {
 public:

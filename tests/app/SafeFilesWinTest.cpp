@@ -2,6 +2,7 @@
 // emptying the work folder.
 #include "app/FileUtils.h"
 #include "app/SafeFiles.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,17 +24,6 @@ const wchar_t* Wide(const QString& path) {
 
 QString Native(const QTemporaryDir& dir, const QString& name = {}) {
     return QDir::toNativeSeparators(name.isEmpty() ? dir.path() : dir.filePath(name));
-}
-
-void WriteFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 // A folder whose access list lets everybody in, as another user could leave one.

@@ -3,6 +3,7 @@
 #include "serial/EnumComPorts_win.h"
 #include "serial/TComDcb.h"
 #include "serial/TComPort.h"
+#include "support/Pump.h"
 #include "support/RecordingPresenter.h"
 #include "support/SimDevice.h"
 
@@ -18,17 +19,6 @@
 namespace {
 
 const QByteArray ProbeSentence = QByteArray::fromHex("24504F454D30362A31310D0A");
-
-template <typename P> bool PumpUntil(P pred, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() >= timeoutMs)
-            return false;
-        WaitPass();
-    }
-    return true;
-}
 
 // Milliseconds of processor time this process has used, all threads.
 double ProcessCpuMs() {

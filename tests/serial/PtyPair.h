@@ -1,9 +1,8 @@
 #pragma once
 
-#include "app/EventPump.h"
+#include "support/Pump.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QString>
 
 // A pseudo-terminal pair for tests: the test holds the master, the component opens the slave
@@ -36,20 +35,3 @@ private:
 double ProcessCpuMs();
 // Number of threads of this process.
 int ThreadCount();
-
-// Pumps the window thread's events until pred holds or timeoutMs has passed.
-template <typename P> bool PumpUntil(P pred, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() >= timeoutMs)
-            return false;
-        WaitPass();
-    }
-    return true;
-}
-
-// Pumps the window thread's events for ms milliseconds.
-inline void PumpFor(int ms) {
-    PumpUntil([] { return false; }, ms);
-}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "WebTestSupport.h"
+#include "support/TestFiles.h"
 #include "support/TestHttpServer.h"
 
 #include "app/Errors.h"
@@ -29,17 +30,6 @@ namespace {
     for (int i = 0; i < size; ++i)
         data[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
     return data;
-}
-
-[[maybe_unused]] QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-[[maybe_unused]] void WriteFile(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(data);
 }
 
 [[maybe_unused]] int TransferDialogsAlive() {
