@@ -55,12 +55,16 @@ class WineEnv:
         os.makedirs(self.ports_dir)
         self.run(["wineboot", "-i"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                  stderr=subprocess.DEVNULL, check=True, timeout=300)
-        reg = os.path.join(self.root, "ports.reg")
+        reg = os.path.join(self.root, "prefix.reg")
         with open(reg, "w", encoding="utf-8") as f:
             f.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n")
             for n in PORTS:
                 link = os.path.join(self.ports_dir, "com%d" % n)
                 f.write('"COM%d"="%s"\n' % (n, link.replace("\\", "\\\\")))
+            # Wine's crash debugger ends a crashed program with exit code 0; without it the
+            # program ends with its exception code, as on Windows.
+            f.write("\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
+                    "AeDebug]\n\"Debugger\"=\"\"\n")
         self.run(["wine", "regedit", "/S", self.windows_path(reg)], stdin=subprocess.DEVNULL,
                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=120)
         # The port list is made when the server starts: restart it, and keep it running so

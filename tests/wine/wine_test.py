@@ -9,6 +9,7 @@ QLM_WINE_TEST_TIMEOUT (seconds a program may take, 300 unless set).
 """
 
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -51,14 +52,21 @@ def run_once(wine, program, args, limit):
                 "QLM_HOST_RUNNER": runner.address,
                 "QT_QPA_PLATFORM": "offscreen",
             }, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT, timeout=limit)
-            return done.returncode, False
         except subprocess.TimeoutExpired:
             return 1, True
         finally:
             runner.stop()
             output.seek(0)
-            sys.stdout.buffer.write(output.read())
+            text = output.read()
+            sys.stdout.buffer.write(text)
             sys.stdout.flush()
+    # A program that ended before the test framework's summary did not pass, whatever its
+    # exit code says.
+    if done.returncode == 0 and not re.search(rb"^\[  PASSED  \] \d+ tests?\.", text, re.M):
+        print("\n*** %s ended without its test summary" % os.path.basename(program), flush=True)
+        return 1, False
+    return done.returncode, False
+
 
 if __name__ == "__main__":
     sys.exit(main())
