@@ -1,14 +1,9 @@
 #include "app/FileUtils.h"
+#include "app/WinApi_win.h"
 
 #include <QDir>
 
 #include <windows.h>
-
-namespace {
-const wchar_t* Wide(const QString& path) {
-    return reinterpret_cast<const wchar_t*>(path.utf16());
-}
-} // namespace
 
 QChar PathSeparator() {
     return QLatin1Char('\\');

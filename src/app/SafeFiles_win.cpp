@@ -1,14 +1,13 @@
 #include "app/SafeFiles.h"
 
 #include "app/FileUtils.h"
+#include "app/WinApi_win.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <io.h>
 #include <memory>
 #include <vector>
 
@@ -18,10 +17,6 @@
 #include <sddl.h>
 
 namespace {
-
-const wchar_t* Wide(const QString& path) {
-    return reinterpret_cast<const wchar_t*>(path.utf16());
-}
 
 // The current user's SID, from the process token.
 std::vector<BYTE> UserSid() {
@@ -139,8 +134,5 @@ int OpenForWritingNoFollow(const QString& path) {
         errno = ELOOP;
         return -1;
     }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-    if (fd < 0)
-        CloseHandle(file);
-    return fd;
+    return WritingDescriptor(file);
 }

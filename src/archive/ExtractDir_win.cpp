@@ -1,10 +1,10 @@
 #include "archive/ExtractDir.h"
 
+#include "app/WinApi_win.h"
+
 #include <QDir>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <io.h>
 
 #include <windows.h>
 
@@ -15,10 +15,6 @@ namespace {
 
 HANDLE Native(int handle) {
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
-}
-
-const wchar_t* Wide(const QString& text) {
-    return reinterpret_cast<const wchar_t*>(text.utf16());
 }
 
 // The folder's real path as the system resolves its handle ("\\?\C:\...").
@@ -106,10 +102,7 @@ int TExtractDir::CreateNew(const QString& name) const {
         errno = EACCES;
         return -1;
     }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-    if (fd < 0)
-        CloseHandle(file);
-    return fd;
+    return WritingDescriptor(file);
 }
 
 void TExtractDir::Remove(const QString& name) const {

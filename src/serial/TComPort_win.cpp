@@ -1,5 +1,7 @@
 #include "serial/TComPort.h"
 
+#include "app/WinApi_win.h"
+
 #include <QByteArray>
 
 #include <windows.h>
@@ -46,13 +48,11 @@ QString TCustomComPort::DevicePath(const QString& portName) {
 
 void TCustomComPort::OpenHandle() {
     const QString path = DevicePath(port_);
-    HANDLE handle =
-        CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_READ | GENERIC_WRITE, 0,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE handle = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        OutputDebugStringW(
-            reinterpret_cast<const wchar_t*>((QStringLiteral("CreateFile ") + path).utf16()));
+        OutputDebugStringW(Wide(QStringLiteral("CreateFile ") + path));
         Raise(CE_OpenFailed, static_cast<int>(error));
     }
     handle_ = reinterpret_cast<TComHandle>(handle);

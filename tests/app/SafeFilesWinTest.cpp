@@ -2,6 +2,7 @@
 // emptying the work folder.
 #include "app/FileUtils.h"
 #include "app/SafeFiles.h"
+#include "app/WinApi_win.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -17,10 +18,6 @@
 #include <sddl.h>
 
 namespace {
-
-const wchar_t* Wide(const QString& path) {
-    return reinterpret_cast<const wchar_t*>(path.utf16());
-}
 
 QString Native(const QTemporaryDir& dir, const QString& name = {}) {
     return QDir::toNativeSeparators(name.isEmpty() ? dir.path() : dir.filePath(name));
