@@ -4,6 +4,12 @@ ports it maps to links in a ports folder, and the environment a Windows program 
 import os
 import shutil
 import subprocess
+import sys
+
+# The DLLs a cross-built program needs are found where the Windows build gathers them from.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "scripts", "windows"))
+from gather import search_dirs  # noqa: E402
 
 # COM1 for the acceptance runs (the search finds it first, before the machine's own serial
 # line, which Wine maps under the next free name); COM5..COM9 for named test devices, and
@@ -26,7 +32,7 @@ class WineEnv:
             # No Mono or Gecko installer dialogs in a prefix nobody looks at.
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
             # The DLLs a cross-built program needs, found where they were built.
-            "WINEPATH": ";".join(self.windows_path(p) for p in self.dll_dirs()),
+            "WINEPATH": ";".join(self.windows_path(p) for p in search_dirs(self.qt_prefix)),
             "QT_PLUGIN_PATH": self.windows_path(os.path.join(self.qt_prefix, "plugins")),
             # With FreeType's default interpreter Wine's hinting loses the stem of a capital
             # I in Tahoma and similar fonts at the window's 11 pixels; the older one keeps it.
@@ -34,12 +40,6 @@ class WineEnv:
         })
         env.update(extra or {})
         return env
-
-    def dll_dirs(self):
-        gcc = subprocess.run(["x86_64-w64-mingw32-g++-posix", "-print-file-name=libstdc++-6.dll"],
-                             capture_output=True, text=True).stdout.strip()
-        return [os.path.join(self.qt_prefix, "bin"), os.path.dirname(gcc),
-                "/usr/x86_64-w64-mingw32/lib"]
 
     @staticmethod
     def windows_path(path):
