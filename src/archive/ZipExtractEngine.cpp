@@ -22,6 +22,8 @@ constexpr uint16_t FlagStrongEncryption = 0x0040;
 constexpr int CryptHeaderSize = 12;
 constexpr int ChunkSize = 64 * 1024;
 constexpr int MaxPasswordRequests = 15;
+// Decode's result when the run is to stop; no fault of the member.
+constexpr int DecodeStopped = -1;
 
 // Traditional PKWARE stream cipher.
 class TZipCrypt {
@@ -69,14 +71,16 @@ bool WriteAll(int fd, const char* data, size_t length) {
 }
 
 // Streams one member's data from the archive through decryption and decoding into fd.
+// step runs after every piece written and tells whether to stop.
 class TMemberDecoder {
 public:
     TMemberDecoder(QIODevice& archive, const TZipDirEntry& entry, int64_t pos, int64_t length,
-                   TZipCrypt* crypt, const std::function<void()>& pump)
+                   TZipCrypt* crypt, const std::function<bool()>& step)
         : m_archive(archive), m_entry(entry), m_pos(pos), m_left(length), m_crypt(crypt),
-          m_pump(pump), m_in(ChunkSize) {}
+          m_step(step), m_in(ChunkSize) {}
 
-    // 0 when the member was written whole and its CRC matches, else an engine code.
+    // 0 when the member was written whole and its CRC matches, DecodeStopped when step
+    // asked to stop, else an engine code.
     int Decode(int fd) {
         const int rc = m_entry.ComprMethod == MethodStored ? Copy(fd) : Inflate(fd);
         if (rc != 0)
@@ -108,9 +112,7 @@ private:
             return ZipEngineCode::WriteError;
         m_crc = uint32_t(crc32(m_crc, reinterpret_cast<const Bytef*>(data), uInt(length)));
         m_written += length;
-        if (m_pump)
-            m_pump();
-        return 0;
+        return m_step() ? DecodeStopped : 0;
     }
 
     int Copy(int fd) {
@@ -165,7 +167,7 @@ private:
     int64_t m_pos;
     int64_t m_left;
     TZipCrypt* m_crypt;
-    const std::function<void()>& m_pump;
+    const std::function<bool()>& m_step;
     std::vector<char> m_in;
     uint32_t m_crc = 0;
     uint64_t m_written = 0;
@@ -192,21 +194,26 @@ QString ZipOutputName(const QString& memberName) {
 
 int TZipExtractEngine::Run(QIODevice& archive, const QList<TZipDirEntry>& entries,
                            const TExtractDir& target, const Callbacks& callbacks) {
-    const auto pump = [&] {
+    // Events handled in the pump may ask to stop; once asked, the answer stays.
+    bool stopping = false;
+    const std::function<bool()> step = [&] {
         if (callbacks.Pump)
             callbacks.Pump();
+        stopping = stopping || (callbacks.Stop && callbacks.Stop());
+        return stopping;
     };
     const auto report = [&](int code, const QString& name) {
         if (callbacks.Report)
             callbacks.Report(code, name);
-        pump();
+        step();
     };
     const int requests = std::clamp(PasswordReqCount, 0, MaxPasswordRequests);
     QByteArray lastGood = Password.toLocal8Bit();
     int written = 0;
 
     for (const TZipDirEntry& entry : entries) {
-        pump();
+        if (stopping || step())
+            return ZipEngineResult::Aborting;
         const QString name = ZipOutputName(entry.FileName);
         if (name.isEmpty()) {
             report(ZipEngineCode::UnsafeName, entry.FileName);
@@ -262,7 +269,9 @@ int TZipExtractEngine::Run(QIODevice& archive, const QList<TZipDirEntry>& entrie
             if (lastGood.isEmpty() || !opens(lastGood)) {
                 for (int i = 0; i < requests && callbacks.AskPassword && !crypt; ++i) {
                     const TZipPasswordReply reply = callbacks.AskPassword(entry.FileName);
-                    pump();
+                    // A stop asked for while the dialog was open outranks its answer.
+                    if (step())
+                        return ZipEngineResult::Aborting;
                     if (reply.Answer == TZipPasswordAnswer::CancelAll)
                         return ZipEngineResult::UserCancelled;
                     if (reply.Answer == TZipPasswordAnswer::Cancel || reply.Password.isEmpty())
@@ -290,19 +299,21 @@ int TZipExtractEngine::Run(QIODevice& archive, const QList<TZipDirEntry>& entrie
                 report(ZipEngineCode::WriteError, entry.FileName);
             continue;
         }
-        TMemberDecoder decoder(archive, entry, dataPos, dataLen, crypt.get(), callbacks.Pump);
+        TMemberDecoder decoder(archive, entry, dataPos, dataLen, crypt.get(), step);
         int rc = decoder.Decode(fd);
         if (::close(fd) != 0 && rc == 0)
             rc = ZipEngineCode::WriteError;
         if (rc != 0) {
-            // A member that is not exactly what the archive says must not be mistaken
-            // for a good one later.
+            // A member that is not exactly what the archive says (or was cut off by a
+            // stop) must not be mistaken for a good one later.
             target.Remove(name);
+            if (rc == DecodeStopped)
+                return ZipEngineResult::Aborting;
             report(rc, entry.FileName);
             continue;
         }
         ++written;
-        pump();
+        step();
     }
-    return written;
+    return stopping ? ZipEngineResult::Aborting : written;
 }

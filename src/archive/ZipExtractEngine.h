@@ -33,11 +33,13 @@ constexpr int Exception = -7;
 
 // Unpacks the members of an archive into one directory, each under its file name alone.
 // Members are decoded (stored or deflated, optionally with traditional encryption) and
-// their CRC-32 checked; a member that fails any check leaves no file behind.
+// their CRC-32 checked; a member that fails any check leaves no file behind. A run ended by
+// Stop gives Aborting and removes the member it was writing; members already written stay.
 class TZipExtractEngine {
 public:
     struct Callbacks {
-        std::function<void()> Pump;                           // after every step
+        std::function<void()> Pump; // after every step
+        std::function<bool()> Stop; // asked after every Pump; true ends the run at once
         std::function<void(int code, const QString&)> Report; // member skipped or failed
         TZipPasswordPrompt AskPassword;                       // empty: never ask
     };

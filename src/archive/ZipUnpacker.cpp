@@ -114,6 +114,7 @@ int TCustomZipUnpacker::Extract() {
     BusyMark busy(*this);
     m_errCode = 0;
     m_successCnt = 0;
+    m_cancelled = false;
 
     if (m_zipFileName.isEmpty()) {
         Fail(ZipMsg::NoZipSpecified);
@@ -124,6 +125,11 @@ int TCustomZipUnpacker::Extract() {
         if (m_directory.Entries.isEmpty()) {
             if (m_errCode == 0)
                 Fail(ZipMsg::FileOpenError);
+            return m_errCode;
+        }
+        // Reading processed events too; a Cancel among them ends the call here.
+        if (m_cancelled) {
+            m_errCode = ZipMsg::DllAborting;
             return m_errCode;
         }
     }
@@ -176,6 +182,7 @@ int TCustomZipUnpacker::ExtractFiles(const QString& baseDir) {
     engine.PasswordReqCount = PasswordReqCount;
     TZipExtractEngine::Callbacks callbacks;
     callbacks.Pump = [] { ProcessMessages(); };
+    callbacks.Stop = [this] { return m_cancelled; };
     callbacks.Report = [this](int code, const QString&) {
         if (code != 0)
             m_errCode = code;
@@ -198,7 +205,8 @@ int TCustomZipUnpacker::ExtractFiles(const QString& baseDir) {
         Fail(ZipMsg::DllUserCancelled);
         break;
     case ZipEngineResult::Aborting:
-        Fail(ZipMsg::DllAborting);
+        // Only a Cancel stops the engine so; whoever asked for it wants no box.
+        m_errCode = ZipMsg::DllAborting;
         break;
     case ZipEngineResult::HandlerException:
         Fail(ZipMsg::DllHandlerException);

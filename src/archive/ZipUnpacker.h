@@ -13,7 +13,7 @@
 // members overlap, or that would not fit on the disk, are refused before anything is
 // written. It shows
 // its own message boxes and processes pending events while it works; a call that
-// arrives meanwhile (from those events) does nothing.
+// arrives meanwhile (from those events) does nothing, except Cancel.
 class TCustomZipUnpacker {
 public:
     TCustomZipUnpacker();
@@ -39,6 +39,11 @@ protected:
     const QString& ZipFileName() const { return m_zipFileName; }
     // Unpacks all members; gives the last error code of the call, 0 when none.
     int Extract();
+    // Ends a running Extract soon, for an event handled while it works (the window closing):
+    // no further member is started, the one being written is removed, files already complete
+    // stay. That Extract gives ZipMsg::DllAborting and shows no box for it. Each Extract
+    // starts afresh, so a call while idle changes nothing.
+    void Cancel() { m_cancelled = true; }
 
     // Results.
     bool Busy() const { return m_busy; }
@@ -65,6 +70,7 @@ private:
     int m_errCode = 0;
     int m_successCnt = 0;
     bool m_busy = false;
+    bool m_cancelled = false;
     int m_cursorDepth = 0;
 };
 
@@ -79,6 +85,7 @@ public:
     using TCustomZipUnpacker::PasswordReqCount;
     using TCustomZipUnpacker::Unattended;
 
+    using TCustomZipUnpacker::Cancel;
     using TCustomZipUnpacker::Extract;
     using TCustomZipUnpacker::SetZipFileName;
     using TCustomZipUnpacker::ZipFileName;
