@@ -56,6 +56,18 @@ void DeleteFolder(const QString& path) {
     RemoveEmptyFolder(path);
 }
 
+void EmptyFolderTree(const QString& path) {
+    const QFileInfo folder(path);
+    if (path.isEmpty() || !folder.isDir() || folder.isSymLink())
+        return;
+    QStringList subFolders;
+    ListSubFolders(path, subFolders);
+    // Deepest first: each sub-folder is empty by the time it is removed.
+    for (auto it = subFolders.crbegin(); it != subFolders.crend(); ++it)
+        DeleteFolder(*it);
+    EmptyFolder(path);
+}
+
 int32_t FileSizeOf(const QString& path) {
     if (path.isEmpty())
         return -1;

@@ -26,6 +26,10 @@ void EmptyFolder(const QString& path);
 // Empties a folder as EmptyFolder does, then removes it if nothing is left in it.
 void DeleteFolder(const QString& path);
 
+// Deletes everything inside a folder, sub-folders and their contents too; links are removed,
+// never followed. The folder itself stays.
+void EmptyFolderTree(const QString& path);
+
 // Deletes one file or link; false when it could not be deleted.
 bool RemoveFileEntry(const QString& path);
 // Removes a folder that holds nothing; false when it is not empty or cannot be removed.

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 // The program keeps its files in a folder nobody else can reach, and nothing it writes
 // there follows a link that someone could have planted.
 
@@ -12,9 +14,44 @@
 // the failure is noticed.
 QString PreparePrivateFolder(const QString& parent, const QString& name);
 
+// Makes a fresh private folder "name-XXXXXX" inside parent and gives its path; empty when
+// none can be made.
+QString MakeFreshPrivateFolder(const QString& parent, const QString& name);
+
 // True when path is a real folder of the user's own that nobody else may enter.
 bool IsPrivateFolder(const QString& path);
 
 // Opens path for writing, created or truncated, without following a link in its last part.
 // Gives a file descriptor for QFile::open, or -1 with the reason in errno.
 int OpenForWritingNoFollow(const QString& path);
+
+// Opens path for reading when it is a regular file (a link to one counts), without ever
+// waiting on a pipe or a device put in its place. Gives a file descriptor for QFile::open,
+// or -1: not a regular file, or it cannot be opened.
+int OpenRegularFileForReading(const QString& path);
+
+// An exclusive hold on a folder, across processes: while one holder has it, nobody else can
+// take it. It ends with the holder, also when the process is killed.
+class FolderLock {
+public:
+    FolderLock() = default;
+    ~FolderLock() { Release(); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // Takes the hold on the real folder at path (not a link); false when someone else holds
+    // it, or it is gone or no folder.
+    bool Acquire(const QString& path);
+    bool Held() const { return handle_ != Invalid; }
+    const QString& Path() const { return path_; }
+    // Removes the held folder, which must be empty, and ends the hold; nobody can take the
+    // folder between the two. False (the hold ended all the same) when it could not be
+    // removed.
+    bool RemoveFolder();
+    void Release();
+
+private:
+    static constexpr intptr_t Invalid = -1;
+    intptr_t handle_ = Invalid;
+    QString path_;
+};

@@ -101,19 +101,25 @@ QString PreparePrivateFolder(const QString& parent, const QString& name) {
     if (error == 0 || (error == ERROR_ALREADY_EXISTS && IsPrivateFolder(path)))
         return path;
     // Someone else's folder, a junction or a file is in the way: never write into it.
+    const QString fresh = MakeFreshPrivateFolder(parent, name);
+    return fresh.isEmpty() ? path : fresh;
+}
+
+QString MakeFreshPrivateFolder(const QString& parent, const QString& name) {
+    const QString path = AddBackslash(QDir::toNativeSeparators(parent)) + name;
     static const QString letters =
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
     for (int attempt = 0; attempt < 100; ++attempt) {
         QString fresh = path + QLatin1Char('-');
         for (int i = 0; i < 6; ++i)
             fresh += letters.at(QRandomGenerator::system()->bounded(letters.size()));
-        const DWORD freshError = MakePrivateFolder(fresh);
-        if (freshError == 0)
+        const DWORD error = MakePrivateFolder(fresh);
+        if (error == 0)
             return fresh;
-        if (freshError != ERROR_ALREADY_EXISTS)
+        if (error != ERROR_ALREADY_EXISTS)
             break;
     }
-    return path;
+    return {};
 }
 
 int OpenForWritingNoFollow(const QString& path) {
@@ -135,4 +141,65 @@ int OpenForWritingNoFollow(const QString& path) {
         return -1;
     }
     return WritingDescriptor(file);
+}
+
+int OpenRegularFileForReading(const QString& path) {
+    HANDLE file = CreateFileW(Wide(QDir::toNativeSeparators(path)), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    // A disk file, not a pipe, a console or a device that the name leads to.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(file);
+        return -1;
+    }
+    return ReadingDescriptor(file);
+}
+
+// The hold is a handle on the folder with delete access that it shares with nobody: another
+// holder's open, which asks for the same access, is refused, while listing the folder and
+// working with the files in it stay possible.
+bool FolderLock::Acquire(const QString& path) {
+    Release();
+    HANDLE folder = CreateFileW(Wide(QDir::toNativeSeparators(path)), DELETE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(folder, &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        CloseHandle(folder);
+        return false;
+    }
+    handle_ = reinterpret_cast<intptr_t>(folder);
+    path_ = path;
+    return true;
+}
+
+bool FolderLock::RemoveFolder() {
+    if (!Held())
+        return false;
+    // Marked for deletion through the held handle, so nobody can take it in between; it goes
+    // when the handle is closed.
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const bool marked =
+        SetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), FileDispositionInfo,
+                                   &disposition, sizeof disposition) != 0;
+    const QString path = path_;
+    Release();
+    return marked ? !QFileInfo::exists(path)
+                  : RemoveDirectoryW(Wide(QDir::toNativeSeparators(path))) != 0;
+}
+
+void FolderLock::Release() {
+    if (!Held())
+        return;
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = Invalid;
+    path_.clear();
 }

@@ -21,3 +21,12 @@ inline int WritingDescriptor(HANDLE file) {
         CloseHandle(file);
     return fd;
 }
+
+// A descriptor for binary reading that owns the file's handle; -1, with the handle closed,
+// when the runtime has none left.
+inline int ReadingDescriptor(HANDLE file) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(file);
+    return fd;
+}

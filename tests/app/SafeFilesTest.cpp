@@ -150,3 +150,38 @@ TEST(EmptyFolder, DeletesFilesAndLinksButKeepsTheFolder) {
         QStringList{"sub"});
     EXPECT_EQ(ReadFile(parent.filePath("outside.txt")), "keep");
 }
+
+// One holder at a time; a link to the folder is not the folder; removal happens while held.
+TEST(FolderLock, OneHolderAtATime) {
+    QTemporaryDir parent;
+    const QString folder = parent.filePath("QLMUpdate");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    FolderLock first;
+    FolderLock second;
+    ASSERT_TRUE(first.Acquire(folder));
+    EXPECT_FALSE(second.Acquire(folder));
+    first.Release();
+    ASSERT_TRUE(second.Acquire(folder));
+    ASSERT_TRUE(QFile::link(folder, parent.filePath("link")));
+    FolderLock viaLink;
+    EXPECT_FALSE(viaLink.Acquire(parent.filePath("link")));
+    EXPECT_TRUE(second.RemoveFolder());
+    EXPECT_FALSE(second.Held());
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_FALSE(first.Acquire(folder));
+}
+
+TEST(EmptyFolderTree, DeletesSubFoldersButNothingALinkLeadsTo) {
+    QTemporaryDir parent;
+    const QString work = parent.filePath("QLMUpdate");
+    ASSERT_TRUE(QDir().mkpath(work + "/incoming/deeper"));
+    WriteFile(work + "/incoming/deeper/QLM_OS.bin", "stale");
+    WriteFile(work + "/QLM_EXT.bin", "stale");
+    ASSERT_TRUE(QDir().mkpath(parent.filePath("outside")));
+    WriteFile(parent.filePath("outside/keep.txt"), "keep");
+    ASSERT_TRUE(QFile::link(parent.filePath("outside"), work + "/incoming/link"));
+    EmptyFolderTree(work);
+    EXPECT_TRUE(
+        QDir(work).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    EXPECT_EQ(ReadFile(parent.filePath("outside/keep.txt")), "keep");
+}

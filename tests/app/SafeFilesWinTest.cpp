@@ -118,3 +118,24 @@ TEST(EmptyFolder, DeletesFilesReadOnlyOnesTooButKeepsSubFolders) {
     DeleteFolder(work);
     EXPECT_TRUE(QFileInfo(work).isDir()); // the sub-folder keeps it
 }
+
+// One holder at a time, and removal happens while held.
+TEST(FolderLock, OneHolderAtATime) {
+    QTemporaryDir parent;
+    const QString folder = Native(parent, "QLMUpdate");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    WriteFile(folder + "\\QLM_OS.bin", "image");
+    FolderLock first;
+    FolderLock second;
+    ASSERT_TRUE(first.Acquire(folder));
+    EXPECT_FALSE(second.Acquire(folder));
+    // The holder still lists and changes what the folder holds.
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{"QLM_OS.bin"});
+    EXPECT_TRUE(RemoveFileEntry(folder + "\\QLM_OS.bin"));
+    first.Release();
+    ASSERT_TRUE(second.Acquire(folder));
+    EXPECT_TRUE(second.RemoveFolder());
+    EXPECT_FALSE(second.Held());
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    EXPECT_FALSE(first.Acquire(folder));
+}
