@@ -118,7 +118,8 @@ bool DeviceFlasher::PickImage(int kind) {
     if (classSize >= 0 && !name.isEmpty()) {
         const QString path = AddBackslash(workDirectory_) + name;
         if (FileSizeOf(path) == classSize)
-            loaded = image_.LoadImage(path, kind, view_) != 0;
+            loaded = image_.LoadImage(path, kind, view_) != 0 &&
+                     images_.Matches(ImageClass::TagOfKind(kind), image_.Bytes().left(classSize));
     }
     if (loaded) {
         view_.SetBlockText(QStringLiteral("Block: 0"));

@@ -3,7 +3,24 @@
 #include "app/FileUtils.h"
 #include "flashing/FirmwareImage.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QStringList>
+
+namespace {
+QByteArray Digest(const QByteArray& content) {
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256);
+}
+
+// An unreadable file gets no digest, and so matches nothing.
+QByteArray DigestOfFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return hash.addData(&file) ? hash.result() : QByteArray();
+}
+} // namespace
 
 bool TImageList::ClassifyImages(const QString& folder) {
     entries_.clear();
@@ -27,9 +44,22 @@ bool TImageList::ClassifyImages(const QString& folder) {
         }
         entries_.append(entry);
     }
-    if (counted == 2 && haveOS && haveExt)
+    if (counted == 2 && haveOS && haveExt) {
+        // What is listed now is what an update must write: a file changed afterwards is
+        // refused, not flashed.
+        for (Entry& entry : entries_)
+            if (entry.tag != 0)
+                entry.digest = DigestOfFile(AddBackslash(folder) + entry.name);
         return true;
+    }
     entries_.clear();
+    return false;
+}
+
+bool TImageList::Matches(int tag, const QByteArray& content) const {
+    for (const Entry& entry : entries_)
+        if (tag != 0 && entry.tag == tag)
+            return !entry.digest.isEmpty() && entry.digest == Digest(content);
     return false;
 }
 

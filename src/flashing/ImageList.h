@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -10,6 +11,7 @@ public:
     struct Entry {
         QString name;
         int tag = 0;
+        QByteArray digest; // of the image's content when listed; empty for other files
     };
 
     // Fills the list from folder's top-level "*.bin" files; keeps it only when exactly
@@ -18,6 +20,8 @@ public:
 
     // Name of the first entry with tag, or the empty text.
     QString NameOfTag(int tag) const;
+    // Whether content is what the image with tag held when it was listed.
+    bool Matches(int tag, const QByteArray& content) const;
 
     bool IsEmpty() const { return entries_.isEmpty(); }
     void Clear() { entries_.clear(); }

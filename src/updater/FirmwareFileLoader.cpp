@@ -4,8 +4,8 @@
 #include "app/SafeFiles.h"
 #include "archive/ZipUnpacker.h"
 #include "flashing/DeviceFlasher.h"
-#include "flashing/ImageList.h"
 #include "flashing/UpdaterView.h"
+#include "updater/FirmwareStaging.h"
 #include "updater/WebUpdateFlow.h"
 
 #include <QDir>
@@ -13,27 +13,47 @@
 #include <QFileInfo>
 
 namespace {
-const QString StagingName = QStringLiteral("incoming");
 constexpr qint64 CopyPieceBytes = 1024 * 1024;
 
 bool HasSuffix(const QString& path, const char* suffix) {
     return path.endsWith(QLatin1String(suffix), Qt::CaseInsensitive);
 }
 
-// Copies source to target, never writing through a link; false when it cannot.
-bool CopyFile(const QString& source, const QString& target) {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    const int fd = OpenForWritingNoFollow(target);
+QString UnusableFolderNote(const QString& folder) {
+    return QStringLiteral("[NOTE: THE TEMPORARY FOLDER IS NOT USABLE: %1]")
+        .arg(QDir::toNativeSeparators(folder));
+}
+
+enum class CopyResult { Copied, Unreadable, TooLarge, NoSpace, Unwritable };
+
+// Copies source to target, never writing through a link. The bytes are counted as they come,
+// whatever size the source claims (a file of the proc file system says 0 and has no end).
+CopyResult CopyFile(const QString& source, const QString& target) {
+    const int inFd = OpenRegularFileForReading(source);
+    QFile in;
+    if (inFd < 0 || !in.open(inFd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return CopyResult::Unreadable;
+    const int outFd = OpenForWritingNoFollow(target);
     QFile out;
-    if (fd < 0 || !out.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-        return false;
+    if (outFd < 0 || !out.open(outFd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return CopyResult::Unwritable;
+    const QString targetFolder = QFileInfo(target).absolutePath();
+    int64_t copied = 0;
     QByteArray piece;
-    while (!(piece = in.read(CopyPieceBytes)).isEmpty())
-        if (out.write(piece) != piece.size())
-            return false;
-    return in.error() == QFileDevice::NoError;
+    while (!(piece = in.read(CopyPieceBytes)).isEmpty()) {
+        copied += piece.size();
+        if (copied > FirmwareFileLoader::MaxFileBytes)
+            return CopyResult::TooLarge;
+        const int64_t free = FreeDiskSpace(targetFolder);
+        if (free >= 0 && free - DiskSpaceReserve < piece.size())
+            return CopyResult::NoSpace;
+        if (out.write(piece) != piece.size() || !out.flush()) {
+            const int64_t left = FreeDiskSpace(targetFolder);
+            return left >= 0 && left < DiskSpaceReserve + piece.size() ? CopyResult::NoSpace
+                                                                       : CopyResult::Unwritable;
+        }
+    }
+    return in.error() == QFileDevice::NoError ? CopyResult::Copied : CopyResult::Unreadable;
 }
 } // namespace
 
@@ -49,6 +69,7 @@ bool FirmwareFileLoader::IsFirmwareSelection(const QStringList& paths) {
 
 bool FirmwareFileLoader::Load(const QStringList& paths) {
     running_ = true;
+    cancelled_ = false;
     struct Reset {
         bool& flag;
         ~Reset() { flag = false; }
@@ -64,33 +85,25 @@ bool FirmwareFileLoader::Load(const QStringList& paths) {
     const bool package = paths.size() == 1;
 
     // Everything is checked beside the loaded images first, so a bad file cannot spoil them.
-    const QString work = flasher_.WorkDirectory();
-    const QString staging = PreparePrivateFolder(work, StagingName);
-    EmptyFolder(staging);
-    struct Cleanup {
-        QString folder;
-        ~Cleanup() { DeleteFolder(folder); }
-    } cleanup{staging};
-
+    FirmwareStaging staging(flasher_.WorkDirectory());
+    if (!staging.Usable())
+        return Fail(UnusableFolderNote(flasher_.WorkDirectory()));
     if (!Stage(paths, staging, package))
         return false;
     view_.ExtendLastLine(QStringLiteral("  [OK]"));
     view_.AppendLine(QStringLiteral("-> CHECKING FIRMWARE FILE"));
-    if (package) {
-        zip_.ExtrBaseDir = staging;
-        zip_.ExtractFilter = IsFirmwareImageMember;
-        zip_.SetZipFileName(AddBackslash(staging) + WebUpdateFlow::PackageName);
-        zip_.Extract(); // problems were shown by the component; the files decide
-        zip_.SetZipFileName(QString());
-    }
-    TImageList candidate;
-    if (!candidate.ClassifyImages(staging))
+    const FirmwareStaging::Unpacked unpacked =
+        package ? staging.UnpackPackage(zip_, cancelled_)
+                : (staging.HoldsImages() ? FirmwareStaging::Unpacked::Images
+                                         : FirmwareStaging::Unpacked::NoImages);
+    if (unpacked == FirmwareStaging::Unpacked::SeveralImages)
+        return Fail(QStringLiteral("[NOTE: THE PACKAGE HOLDS MORE THAN ONE IMAGE OF A SIZE]"));
+    if (unpacked != FirmwareStaging::Unpacked::Images)
         return Fail(package
                         ? QStringLiteral("[NOTE: THE PACKAGE DOES NOT HOLD THE TWO FIRMWARE "
                                          "IMAGES]")
                         : QStringLiteral("[NOTE: THE IMAGES MUST HAVE 491516 AND 98304 BYTES]"));
-    Adopt(staging);
-    if (!flasher_.ClassifyImages(work))
+    if (!staging.Adopt(flasher_))
         return Fail(QStringLiteral("[NOTE: THE IMAGES COULD NOT BE MOVED INTO PLACE]"));
     controls_.SetUpdateButtonEnabled(true);
     controls_.SetWebButtonEnabled(false);
@@ -99,13 +112,10 @@ bool FirmwareFileLoader::Load(const QStringList& paths) {
     return true;
 }
 
-void FirmwareFileLoader::RemoveLeftovers() {
-    DeleteFolder(AddBackslash(flasher_.WorkDirectory()) + StagingName);
-}
-
 // Copies the files into the staging folder: a package as the web flow names it, images under
 // their own names.
-bool FirmwareFileLoader::Stage(const QStringList& paths, const QString& staging, bool package) {
+bool FirmwareFileLoader::Stage(const QStringList& paths, const FirmwareStaging& staging,
+                               bool package) {
     int64_t total = 0;
     for (const QString& path : paths) {
         const QFileInfo info(path);
@@ -120,25 +130,35 @@ bool FirmwareFileLoader::Stage(const QStringList& paths, const QString& staging,
     }
     if (paths.size() == 2 && QFileInfo(paths[0]).fileName() == QFileInfo(paths[1]).fileName())
         return Fail(QStringLiteral("[NOTE: THE TWO IMAGES HAVE THE SAME NAME]"));
-    const int64_t free = FreeDiskSpace(staging);
+    const QString noSpace = QStringLiteral("[NOTE: NOT ENOUGH DISK SPACE]");
+    const int64_t free = FreeDiskSpace(staging.Path());
     if (free >= 0 && free - DiskSpaceReserve < total)
-        return Fail(QStringLiteral("[NOTE: NOT ENOUGH DISK SPACE]"));
+        return Fail(noSpace);
     for (const QString& path : paths) {
-        const QString name = package ? WebUpdateFlow::PackageName : QFileInfo(path).fileName();
-        if (!CopyFile(path, AddBackslash(staging) + name))
-            return Fail(
-                QStringLiteral("[NOTE: FILE CANNOT BE READ: %1]").arg(QFileInfo(path).fileName()));
+        const QString name = QFileInfo(path).fileName();
+        const QString target =
+            package ? staging.PackagePath() : AddBackslash(staging.Path()) + name;
+        switch (CopyFile(path, target)) {
+        case CopyResult::Copied:
+            break;
+        case CopyResult::Unreadable:
+            return Fail(QStringLiteral("[NOTE: FILE CANNOT BE READ: %1]").arg(name));
+        case CopyResult::TooLarge:
+            return Fail(QStringLiteral("[NOTE: FILE LARGER THAN 256 MB: %1]").arg(name));
+        case CopyResult::NoSpace:
+            return Fail(noSpace);
+        case CopyResult::Unwritable:
+            return Fail(UnusableFolderNote(staging.Path()));
+        }
     }
     return true;
 }
 
-// The checked files replace whatever the work directory held.
-void FirmwareFileLoader::Adopt(const QString& staging) {
-    const QString work = flasher_.WorkDirectory();
-    EmptyFolder(work);
-    const QStringList files = QDir(staging).entryList(QDir::Files | QDir::Hidden);
-    for (const QString& name : files)
-        QFile::rename(AddBackslash(staging) + name, AddBackslash(work) + name);
+void FirmwareFileLoader::Cancel() {
+    if (!running_)
+        return;
+    cancelled_ = true;
+    zip_.Cancel();
 }
 
 bool FirmwareFileLoader::Fail(const QString& note) {

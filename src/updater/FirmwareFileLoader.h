@@ -5,13 +5,15 @@
 #include <cstdint>
 
 class DeviceFlasher;
+class FirmwareStaging;
 class TZipUnpacker;
 class UpdaterView;
 class WebFlowControls;
 
 // Takes firmware the user already has (one package, or the two image files) instead of the
-// update server's: the files are copied into the work directory and checked as a downloaded
-// package is. A load that fails leaves the images loaded before usable.
+// update server's: the files are copied into a fresh staging folder and checked there as a
+// downloaded package is. A load that fails leaves the images loaded before usable, and
+// nothing of its own.
 class FirmwareFileLoader {
 public:
     static constexpr int64_t MaxFileBytes = int64_t(256) * 1024 * 1024;
@@ -24,18 +26,18 @@ public:
 
     // Loads the files; true when both images are in place afterwards.
     bool Load(const QStringList& paths);
-    // Removes what a load that was killed part-way left in the work directory.
-    void RemoveLeftovers();
     bool Running() const { return running_; }
+    // Ends a running load soon: its unpacking stops, and the load fails.
+    void Cancel();
 
 private:
-    bool Stage(const QStringList& paths, const QString& staging, bool package);
+    bool Stage(const QStringList& paths, const FirmwareStaging& staging, bool package);
     bool Fail(const QString& note);
-    void Adopt(const QString& staging);
 
     TZipUnpacker& zip_;
     DeviceFlasher& flasher_;
     UpdaterView& view_;
     WebFlowControls& controls_;
     bool running_ = false;
+    bool cancelled_ = false;
 };

@@ -4,7 +4,6 @@
 #include "app/ErrorReport.h"
 #include "app/EventPump.h"
 #include "app/FileUtils.h"
-#include "app/SafeFiles.h"
 #include "app/SignalWatcher.h"
 #include "serial/TComComboBox.h"
 #include "updater/Artwork.h"
@@ -41,6 +40,8 @@
 namespace {
 const QString WorkFolderName = QStringLiteral("QLMUpdate");
 constexpr int SearchIntervalMs = 800;
+// How often a request that waits for the device's current use looks again.
+constexpr int DeferCheckMs = 50;
 
 QFont UiFont(int pixelSize, bool bold = false) {
     QFont font;
@@ -248,6 +249,8 @@ void TFQLXUpdate::BuildLayout() {
     tmSearch = new QTimer(this);
     tmSearch->setObjectName(QStringLiteral("tmSearch"));
     tmSearch->setInterval(SearchIntervalMs);
+    deferTimer_ = new QTimer(this);
+    deferTimer_->setInterval(DeferCheckMs);
 
     ComComboBox->SetComProperty(cpPort);
 }
@@ -268,6 +271,7 @@ void TFQLXUpdate::BindEvents() {
     connect(btnExt, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { flasher_.btnExtClick(); }); });
     connect(tmSearch, &QTimer::timeout, this, [this] { RunGuarded([this] { tmSearchTimer(); }); });
+    connect(deferTimer_, &QTimer::timeout, this, [this] { RunGuarded([this] { RunDeferred(); }); });
     ComComboBox->OnChange = [this](TComComboBox*) { flasher_.ComComboBoxChange(); };
     ComPort1.OnRxChar = [this](TCustomComPort* sender, int count) {
         flasher_.ComPort1RxChar(sender, count);
@@ -284,15 +288,11 @@ void TFQLXUpdate::FormCreate() {
     abortFlag_ = true;
     portLock_ = false;
     closeAllowed_ = true;
-    // Private to the user, so nobody can plant images or links in it; failure to make it is
-    // noticed later, when something is written there.
-    workDirectory_ = PreparePrivateFolder(SystemTempPath(), WorkFolderName);
-    // A run that was killed leaves its files behind; they must not pass for this run's.
+    // Private to the user and to this instance, so nobody can plant images or links in it
+    // and no other instance empties it or writes its images there; what a killed run left in
+    // it is removed. Failure to make it is noticed later, when something is written there.
+    workDirectory_ = workFolder_.Open(SystemTempPath(), WorkFolderName);
     flasher_.SetWorkDirectory(workDirectory_);
-    if (workDirectory_.size() > 4) {
-        EmptyFolder(workDirectory_);
-        loader_.RemoveLeftovers();
-    }
     WebText.Data.Add().URL = UpdateServer::VersionFileUrl();
     TWebGetItem& package = WebGet.Items.Add();
     package.URL = UpdateServer::PackageUrl();
@@ -389,6 +389,10 @@ void TFQLXUpdate::Beep() {
 }
 
 void TFQLXUpdate::tmSearchTimer() {
+    // A search between a load's or a web update's line and its outcome would take that
+    // outcome for its own line; it waits until they are done (the timer keeps running).
+    if (webFlow_.Running() || loader_.Running())
+        return;
     if (portsStale_ && !flasher_.IsBusy()) {
         portsStale_ = false;
         RefillPorts();
@@ -411,7 +415,33 @@ void TFQLXUpdate::btnWebFirmwareClick() {
         Beep();
         return;
     }
+    if (flasher_.IsBusy()) {
+        // After the search or probe, unless that search's own flow has loaded images.
+        AfterDeviceUse([this] {
+            if (btnWebFirmware->isEnabled())
+                btnWebFirmwareClick();
+        });
+        return;
+    }
     RunWebFlow();
+}
+
+void TFQLXUpdate::AfterDeviceUse(std::function<void()> action) {
+    deferred_ = std::move(action);
+    deferTimer_->start();
+}
+
+void TFQLXUpdate::RunDeferred() {
+    if (closed_) {
+        deferTimer_->stop();
+        deferred_ = nullptr;
+        return;
+    }
+    if (flasher_.IsBusy())
+        return;
+    deferTimer_->stop();
+    if (auto action = std::exchange(deferred_, nullptr))
+        action();
 }
 
 bool TFQLXUpdate::FileLoadRefused() {
@@ -426,6 +456,11 @@ bool TFQLXUpdate::FileLoadRefused() {
 bool TFQLXUpdate::LoadFirmwareFiles(const QStringList& paths) {
     if (FileLoadRefused())
         return false;
+    if (flasher_.IsBusy()) {
+        // A search or probe is writing its line; the load's lines come after it.
+        AfterDeviceUse([this, paths] { LoadFirmwareFiles(paths); });
+        return false;
+    }
     const bool loaded = loader_.Load(paths);
     if (closed_)
         RemoveWorkDirectory(); // closed while the package was unpacked
@@ -602,23 +637,24 @@ void TFQLXUpdate::FormClose() {
         return;
     closed_ = true;
     tmSearch->stop();
+    deferTimer_->stop();
+    deferred_ = nullptr;
     try {
         flasher_.ClosePortIfOpen();
     } catch (const std::exception&) {
         // Closing on the way out: nothing left to tell the user.
     }
-    // A running flow or load would go on writing into the folder: the flow is stopped, and
-    // the folder is cleared once they have unwound.
-    if (webFlow_.Running() || loader_.Running())
+    // A running flow or load would go on writing into the folder: it is stopped, and the
+    // folder is cleared once it has unwound.
+    if (webFlow_.Running() || loader_.Running()) {
         webFlow_.Cancel();
-    else
+        loader_.Cancel();
+    } else
         RemoveWorkDirectory();
 }
 
 void TFQLXUpdate::RemoveWorkDirectory() {
-    // A short text could be a bare root folder: never empty that.
-    if (workDirectory_.size() > 4)
-        DeleteFolder(workDirectory_);
+    workFolder_.Remove();
 }
 
 void TFQLXUpdate::TerminationRequest() {

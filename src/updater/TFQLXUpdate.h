@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/WorkFolder.h"
 #include "archive/ZipUnpacker.h"
 #include "flashing/DeviceFlasher.h"
 #include "flashing/UpdaterView.h"
@@ -110,6 +111,10 @@ private:
     void RefillPorts();
     void tmSearchTimer();
     void RunWebFlow();
+    // Runs action once the probe or search that uses the device has ended; a later request
+    // replaces one that still waits.
+    void AfterDeviceUse(std::function<void()> action);
+    void RunDeferred();
     bool FileLoadRefused();
     static QStringList DroppedFiles(const QMimeData* data);
     void RemoveWorkDirectory();
@@ -143,6 +148,8 @@ private:
     QPushButton* btnClose = nullptr;
     StatusPanels* StatusBar = nullptr;
     QTimer* tmSearch = nullptr;
+    QTimer* deferTimer_ = nullptr;
+    std::function<void()> deferred_;
     TComPort ComPort1;
     DeviceNotifier* notifier_ = nullptr;
     TWebText WebText;
@@ -163,5 +170,6 @@ private:
     bool automaticWebFlow_ = true;  // off once files were named at start
     QStringList startFiles_;
     QString fileFolder_; // where the file dialog opens
+    WorkFolder workFolder_;
     QString workDirectory_;
 };

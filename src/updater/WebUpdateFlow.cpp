@@ -1,11 +1,10 @@
 #include "updater/WebUpdateFlow.h"
 
 #include "app/FileUtils.h"
-#include "archive/ZipDirEntry.h"
 #include "archive/ZipUnpacker.h"
 #include "flashing/DeviceFlasher.h"
-#include "flashing/FirmwareImage.h"
 #include "flashing/UpdaterView.h"
+#include "updater/FirmwareStaging.h"
 #include "web/WebGet.h"
 #include "web/WebText.h"
 
@@ -36,18 +35,23 @@ bool WebUpdateFlow::Run() {
     const QString version = lines[1];
     controls_.SetWebCaption(QStringLiteral("Firmware Webcheck (Vers.: %1)").arg(version));
 
+    // Nothing of an earlier attempt may be checked, or flashed, with this one.
+    FirmwareStaging staging(flasher_.WorkDirectory());
+    if (webGet_.Items.Count() > 0)
+        webGet_.Items[0].TargetDir = staging.Path();
     webGet_.Execute();
-    const QString package = AddBackslash(flasher_.WorkDirectory()) + PackageName;
-    if (!QFileInfo(package).isFile() || cancelled_) {
+    if (!QFileInfo(staging.PackagePath()).isFile() || cancelled_) {
         Fail();
         return false;
     }
     view_.ExtendLastLine(QStringLiteral("  [OK]"));
     view_.AppendLine(QStringLiteral("-> CHECKING FIRMWARE FILE"));
-    if (!CheckFirmwarePackage(package)) {
+    if (staging.UnpackPackage(zip_, cancelled_) != FirmwareStaging::Unpacked::Images ||
+        !staging.Adopt(flasher_)) {
         Fail();
         return false;
     }
+    controls_.SetUpdateButtonEnabled(true);
     controls_.SetWebButtonEnabled(false);
     view_.ExtendLastLine(QStringLiteral("  [OK] -> VERS.: ") + version);
     return true;
@@ -59,27 +63,11 @@ void WebUpdateFlow::Cancel() {
     cancelled_ = true;
     webText_.Cancel();
     webGet_.Cancel();
-}
-
-bool WebUpdateFlow::CheckFirmwarePackage(const QString& packagePath) {
-    zip_.ExtrBaseDir = flasher_.WorkDirectory();
-    zip_.ExtractFilter = IsFirmwareImageMember;
-    zip_.SetZipFileName(packagePath);
-    zip_.Extract(); // problems were shown by the component; the files decide
-    if (!flasher_.ClassifyImages(flasher_.WorkDirectory()))
-        return false;
-    controls_.SetUpdateButtonEnabled(true);
-    return true;
+    zip_.Cancel();
 }
 
 void WebUpdateFlow::Fail() {
     view_.ExtendLastLine(QStringLiteral("  [ERROR]"));
     view_.AppendLine(QStringLiteral(" "));
     view_.AppendLine(QStringLiteral("[NOTE: YOU MUST BE CONNECTED TO THE INTERNET]"));
-}
-
-bool IsFirmwareImageMember(const TZipDirEntry& entry) {
-    return entry.FileName.endsWith(QStringLiteral(".bin"), Qt::CaseInsensitive) &&
-           (entry.UncomprSize == uint32_t(ImageClass::OSSize) ||
-            entry.UncomprSize == uint32_t(ImageClass::ExtSize));
 }

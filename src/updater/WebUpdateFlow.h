@@ -7,7 +7,6 @@ class TWebGet;
 class TWebText;
 class TZipUnpacker;
 class UpdaterView;
-struct TZipDirEntry;
 
 // The window's controls that the web update flow changes.
 class WebFlowControls {
@@ -18,24 +17,19 @@ public:
     virtual void SetUpdateButtonEnabled(bool enabled) = 0;
 };
 
-// Fetches the version file, downloads the firmware package into the work directory,
-// unpacks it and classifies the images found there.
+// Fetches the version file, downloads the firmware package into a fresh staging folder,
+// unpacks and checks it there, and makes its images the loaded ones.
 class WebUpdateFlow {
 public:
-    static inline const QString PackageName = QStringLiteral("QLMUpdate.zip");
-
     WebUpdateFlow(TWebText& webText, TWebGet& webGet, TZipUnpacker& zip, DeviceFlasher& flasher,
                   UpdaterView& view, WebFlowControls& controls);
 
     // Runs the whole flow; true when both images are in place afterwards.
     bool Run();
     bool Running() const { return running_; }
-    // Ends a running flow soon, as the download dialog's Cancel would: the fetch or download
-    // in progress stops and no further step starts.
+    // Ends a running flow soon, as the download dialog's Cancel would: the fetch, download or
+    // unpacking in progress stops and no further step starts.
     void Cancel();
-
-    // Unpacks the package into the work directory; true when it yielded both images.
-    bool CheckFirmwarePackage(const QString& packagePath);
 
 private:
     void Fail();
@@ -49,7 +43,3 @@ private:
     bool running_ = false;
     bool cancelled_ = false;
 };
-
-// Whether a package member can be a firmware image: a ".bin" name of one of the two image
-// sizes. Only those are unpacked, so a package cannot fill the disk with anything else.
-bool IsFirmwareImageMember(const TZipDirEntry& entry);

@@ -149,7 +149,7 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
         return false;
     }
     const int status = request.Status();
-    if (status >= 300) {
+    if (status < 200 || status >= 300) {
         request.Close();
         RaiseError(status, QStringLiteral("Returned http error code ") + QString::number(status));
         return false;

@@ -10,7 +10,6 @@
 
 namespace {
 constexpr int PieceBytes = 4096;
-constexpr int ServerErrorAccepted = 500;
 
 // The part after the first occurrence of marker, if it occurs.
 std::optional<QString> After(const QString& text, const QString& marker) {
@@ -95,7 +94,8 @@ TWebText::FetchOutcome TWebText::Fetch(THttpSession& session, int index, const Q
         return failed();
     }
     const int status = request.Status();
-    if (status >= 300 && status != ServerErrorAccepted) {
+    // Only a success carries the file: a server's error page is no version text.
+    if (status < 200 || status >= 300) {
         request.Close();
         if (OnCollectError)
             OnCollectError(*this, index, status);

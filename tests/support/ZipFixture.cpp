@@ -31,6 +31,32 @@ QByteArray MakeZip(const ZipMembers& members) {
     return zip.open(QIODevice::ReadOnly) ? zip.readAll() : QByteArray();
 }
 
+namespace {
+uint32_t Le(const QByteArray& bytes, qsizetype at, int width) {
+    uint32_t value = 0;
+    for (int i = width - 1; i >= 0; --i)
+        value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+    return value;
+}
+} // namespace
+
+bool CorruptMemberCrc(QByteArray& zip, const QString& name) {
+    const QByteArray wanted = name.toUtf8();
+    for (qsizetype at = zip.indexOf("PK\x01\x02"); at >= 0 && at + 46 <= zip.size();
+         at = zip.indexOf("PK\x01\x02", at + 4)) {
+        const qsizetype nameLength = Le(zip, at + 28, 2);
+        if (zip.mid(at + 46, nameLength) != wanted)
+            continue;
+        const qsizetype local = Le(zip, at + 42, 4);
+        if (local + 18 > zip.size())
+            return false;
+        for (qsizetype crc : {at + 16, local + 14})
+            zip[crc] = static_cast<char>(zip[crc] ^ 0x5A);
+        return true;
+    }
+    return false;
+}
+
 QByteArray TestBytes(int size, int seed) {
     QByteArray data(size, Qt::Uninitialized);
     uint32_t x = 2463534242u ^ static_cast<uint32_t>(seed * 7919 + 1);

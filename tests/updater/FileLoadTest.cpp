@@ -1,5 +1,10 @@
+#include "app/FileUtils.h"
+#include "app/SafeFiles.h"
+#include "flashing/FirmwareImage.h"
 #include "serial/TComComboBox.h"
 #include "support/RecordingPresenter.h"
+#include "support/SimDevice.h"
+#include "support/TestFiles.h"
 #include "support/TestHttpServer.h"
 #include "support/ZipFixture.h"
 #include "updater/MonitorMemo.h"
@@ -15,6 +20,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -281,4 +287,125 @@ TEST_F(FileLoadTest, FilesNamedAtStartLoadAndTheWebUpdateNeverStartsByItself) {
                            "-> AUTOSEARCH FOR QUILLMOOR DEVICE  "
                            "[NOT FOUND]"}));
     EXPECT_TRUE(Enabled("btnOS"));
+}
+
+// The image list keeps one image of each size, so such a package can never be flashed;
+// unpacking its members could only fill the disk.
+TEST_F(FileLoadTest, APackageWithMoreThanOneImageOfASizeIsRefusedBeforeUnpacking) {
+    const QString many = Write("many.zip", MakeZip({{"a/QLM_OS.bin", os},
+                                                    {"b/QLM_OS.bin", TestBytes(OsSize, 3)},
+                                                    {"QLM_EXT.bin", ext}}));
+    EXPECT_FALSE(window->LoadFirmwareFiles({many}));
+    EXPECT_EQ(Log(),
+              (QStringList{"-> LOADING FIRMWARE PACKAGE: many.zip  [OK]", Checking + "  [ERROR]",
+                           "[NOTE: THE PACKAGE HOLDS MORE THAN ONE IMAGE OF A SIZE]"}));
+    EXPECT_EQ(window->ZipComponent().SuccessCnt(), 0);
+    EXPECT_TRUE(WorkFiles().isEmpty());
+    EXPECT_FALSE(Enabled("btnOS"));
+}
+
+// A file that claims no size and has no end (a file of the proc file system, here through a
+// link named like a package): the copy counts what it gets and stops at the bound.
+TEST_F(FileLoadTest, AFileWithoutEndIsCutOffAtTheBound) {
+    const QString endless = QStringLiteral("/proc/self/pagemap");
+    if (!QFileInfo(endless).isFile())
+        GTEST_SKIP() << "no proc file system";
+    const QString link = files.filePath("p.zip");
+    ASSERT_TRUE(QFile::link(endless, link));
+    const int64_t room = FreeDiskSpace(window->WorkDirectory()) - DiskSpaceReserve;
+    const QString note = room > FirmwareFileLoader::MaxFileBytes + (1 << 20)
+                             ? QStringLiteral("[NOTE: FILE LARGER THAN 256 MB: p.zip]")
+                             : QStringLiteral("[NOTE: NOT ENOUGH DISK SPACE]");
+    EXPECT_FALSE(window->LoadFirmwareFiles({link}));
+    EXPECT_EQ(Log(), (QStringList{"-> LOADING FIRMWARE PACKAGE: p.zip  [ERROR]", note}));
+    EXPECT_TRUE(WorkFiles().isEmpty());
+}
+
+// A load asked for while the automatic search probes a port writes its lines after the
+// search's outcome, not between the search's line and its outcome.
+TEST_F(FileLoadTest, ALoadDuringASearchComesAfterTheSearchsOutcome) {
+    QTemporaryDir links;
+    SilentPty silent(TestPortName(links, "s"));
+    TComSelect::SetPortSource([&](QStringList& list) { list = ListPorts({silent.Path()}); });
+    window = std::make_unique<CountingWindow>();
+    const QString package = Package("late.zip", os, ext);
+    bool loaded = true;
+    QTimer::singleShot(0, window.get(), [&] { loaded = window->LoadFirmwareFiles({package}); });
+    window->Flasher().tmSearchTimer();
+    EXPECT_FALSE(loaded);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Enabled("btnOS"); }, 5000));
+    EXPECT_EQ(Log(),
+              (QStringList{"-> AUTOSEARCH FOR QUILLMOOR DEVICE  [NOT FOUND]",
+                           "-> LOADING FIRMWARE PACKAGE: late.zip  [OK]", Checking + "  [OK]"}));
+}
+
+// Two packages opened from a file manager start two instances in one temporary folder: each
+// must flash its own package, and neither may empty the other's folder.
+TEST_F(FileLoadTest, TwoInstancesKeepTheirOwnFirmware) {
+    window.reset();
+    QTemporaryDir temp;
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QDir::toNativeSeparators(temp.path()).toLocal8Bit());
+    struct Restore {
+        QByteArray value;
+        ~Restore() { qputenv("TMPDIR", value); }
+    } restore{savedTemp};
+    // Left by an instance that was killed: nobody holds it.
+    const QString killed = MakeFreshPrivateFolder(temp.path(), "QLMUpdate");
+    ASSERT_FALSE(killed.isEmpty());
+    ASSERT_TRUE(QDir(killed).mkpath("incoming"));
+    WriteFile(killed + "/QLM_OS.bin", os);
+    WriteFile(killed + "/incoming/QLM_OS.bin", os);
+
+    window = std::make_unique<CountingWindow>();
+    const QString workA = window->WorkDirectory();
+    EXPECT_EQ(QDir::fromNativeSeparators(workA), temp.filePath("QLMUpdate"));
+    EXPECT_FALSE(QFileInfo::exists(killed));
+    auto other = std::make_unique<CountingWindow>();
+    const QString workB = other->WorkDirectory();
+    EXPECT_NE(workB, workA);
+
+    const QByteArray os2 = TestBytes(OsSize, 21);
+    const QByteArray ext2 = TestBytes(ExtSize, 22);
+    ASSERT_TRUE(window->LoadFirmwareFiles({Package("good.zip", os, ext)}));
+    ASSERT_TRUE(other->LoadFirmwareFiles({Package("other.zip", os2, ext2)}));
+    ASSERT_TRUE(other->Flasher().PickImage(ImageClass::KindOS));
+    EXPECT_TRUE(other->Flasher().Image().Bytes().startsWith(os2));
+
+    // A third instance started meanwhile leaves the running ones alone.
+    auto third = std::make_unique<CountingWindow>();
+    EXPECT_TRUE(QFileInfo::exists(workB + "/QLM_OS.bin"));
+    third->close();
+    other->close();
+    other.reset();
+    EXPECT_FALSE(QFileInfo::exists(workB));
+    ASSERT_TRUE(window->Flasher().PickImage(ImageClass::KindOS));
+    EXPECT_TRUE(window->Flasher().Image().Bytes().startsWith(os));
+    ASSERT_TRUE(window->Flasher().PickImage(ImageClass::KindExt));
+    EXPECT_EQ(window->Flasher().Image().Bytes(), ext);
+}
+
+// The images are written as they were when loaded: one changed afterwards is refused.
+TEST_F(FileLoadTest, AnImageChangedAfterLoadingIsNotFlashed) {
+    ASSERT_TRUE(window->LoadFirmwareFiles({Package("good.zip", os, ext)}));
+    WriteFile(window->WorkDirectory() + "/QLM_OS.bin", TestBytes(OsSize, 5));
+    EXPECT_FALSE(window->Flasher().PickImage(ImageClass::KindOS));
+    EXPECT_EQ(Log().last(), "-> FIRMWARE FILE IS CORRUPT!  [ERROR]");
+    EXPECT_TRUE(window->Flasher().PickImage(ImageClass::KindExt));
+}
+
+// Closing the window (or a signal, which closes it) while a package is unpacked stops the
+// unpacking there; the load fails and the work folder goes.
+TEST_F(FileLoadTest, ClosingDuringTheUnpackingStopsIt) {
+    const QString package = Package("good.zip", os, ext);
+    const QString work = window->WorkDirectory();
+    // The first events handled inside the load are the unpacking's.
+    QTimer::singleShot(0, window.get(), [&] { window->close(); });
+    EXPECT_FALSE(window->LoadFirmwareFiles({package}));
+    EXPECT_EQ(window->ZipComponent().SuccessCnt(), 0);
+    EXPECT_EQ(Log().mid(1), (QStringList{Checking + "  [ERROR]",
+                                         "[NOTE: THE PACKAGE DOES NOT HOLD THE TWO FIRMWARE "
+                                         "IMAGES]"}));
+    EXPECT_TRUE(window->Flasher().Images().IsEmpty());
+    EXPECT_FALSE(QFileInfo::exists(work));
 }

@@ -1,3 +1,4 @@
+#include "flashing/FirmwareImage.h"
 #include "serial/TComComboBox.h"
 #include "support/RecordingPresenter.h"
 #include "support/TestHttpServer.h"
@@ -9,6 +10,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -170,16 +172,59 @@ TEST_F(WebFlowTest, RetryWithoutVersionKeepsTheEarlierVersionAndDownloadsAgain) 
     EXPECT_EQ(Log().last(), "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17");
 }
 
-TEST_F(WebFlowTest, RetryWhoseDownloadDoesNotStartChecksTheEarlierPackage) {
+// The package of a failed attempt is not checked again when a retry's download does not
+// start: it may be what made the attempt fail.
+TEST_F(WebFlowTest, RetryWhoseDownloadDoesNotStartFindsNoEarlierPackage) {
     ServeVersion("QLM\n2.17\n");
     ServePackage({{"QLM_OS.bin", TestBytes(OsSize, 1)}});
     window->btnWebFirmwareClick();
     EXPECT_EQ(Log()[1], "-> CHECKING FIRMWARE FILE  [ERROR]");
 
-    server.Route(PackagePath, {500, "server trouble"});
+    server.Route(PackagePath, {404, "gone"});
     window->btnWebFirmwareClick();
-    EXPECT_EQ(Log().mid(4), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
-                                         "-> CHECKING FIRMWARE FILE  [ERROR]", " ", Note}));
+    EXPECT_EQ(Log().mid(4), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [ERROR]", " ", Note}));
+}
+
+// A package whose external image is damaged fails; the server is then mended with a newer
+// version. The update must get the newer package's two images, not the failed attempt's good
+// OS image beside the newer external one.
+TEST_F(WebFlowTest, AFailedAttemptLeavesNothingALaterOneCouldFlash) {
+    const QByteArray oldOs = TestBytes(OsSize, 1);
+    ServeVersion("QLM\n2.17\n");
+    QByteArray damaged = MakeZip({{"QLM_OS.bin", oldOs}, {"QLM_EXT.bin", TestBytes(ExtSize, 2)}});
+    ASSERT_TRUE(CorruptMemberCrc(damaged, "QLM_EXT.bin"));
+    server.Route(PackagePath, {200, damaged});
+    window->btnWebFirmwareClick();
+    ASSERT_EQ(Log()[1], "-> CHECKING FIRMWARE FILE  [ERROR]");
+    EXPECT_TRUE(QDir(window->WorkDirectory()).entryList({"*.bin"}, QDir::Files).isEmpty());
+
+    const QByteArray newOs = TestBytes(OsSize, 7);
+    const QByteArray newExt = TestBytes(ExtSize, 8);
+    ServeVersion("QLM\n2.20\n");
+    ServePackage({{"QLM_OS.bin", newOs}, {"QLM_EXT.bin", newExt}});
+    window->btnWebFirmwareClick();
+    ASSERT_EQ(Log().last(), "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.20");
+    DeviceFlasher& flasher = window->Flasher();
+    ASSERT_TRUE(flasher.PickImage(ImageClass::KindOS));
+    EXPECT_TRUE(flasher.Image().Bytes().startsWith(newOs));
+    ASSERT_TRUE(flasher.PickImage(ImageClass::KindExt));
+    EXPECT_EQ(flasher.Image().Bytes(), newExt);
+}
+
+// The automatic search, due while the flow runs, waits for the flow's outcome: its own line
+// would otherwise take the download's "[OK]".
+TEST_F(WebFlowTest, ASearchDueDuringTheFlowWaitsForItsOutcome) {
+    ServeVersion("QLM\n2.17\n");
+    ServePackage(GoodPackage);
+    window->WebGetComponent().OnFileStart = [&](TWebGet&, int) {
+        window->EnableSearchTimer();
+        QTest::qWait(1200); // past the timer's interval, inside the download's waits
+    };
+    window->btnWebFirmwareClick();
+    EXPECT_EQ(Log(), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
+                                  "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17"}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Log().size() == 3; }, 5000));
+    EXPECT_EQ(Log().last(), "-> AUTOSEARCH FOR QUILLMOOR DEVICE  [NOT FOUND]");
 }
 
 TEST_F(WebFlowTest, ASecondStartWhileTheFlowRunsIsRefused) {

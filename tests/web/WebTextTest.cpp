@@ -77,7 +77,8 @@ TEST_F(WebTextTest, ResponsesDecideTextAndFound) {
         {"/ok", ok, true, version, 0},
         {"/nolength", noLength, true, version, 0},
         {"/missing", missing, false, "old", 404},
-        {"/error500", serverError, true, "maintenance\n", 0},
+        // An error page is no version file.
+        {"/error500", serverError, false, "old", 500},
         {"/moved", moved, true, version, 0},
         {"/found", found, true, version, 0},
         {"/empty", empty, false, "old", 0},

@@ -1,0 +1,84 @@
+#include "updater/FirmwareStaging.h"
+
+#include "app/FileUtils.h"
+#include "app/SafeFiles.h"
+#include "archive/ZipDirEntry.h"
+#include "archive/ZipUnpacker.h"
+#include "flashing/DeviceFlasher.h"
+#include "flashing/FirmwareImage.h"
+#include "flashing/ImageList.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+const QString StagingName = QStringLiteral("incoming");
+} // namespace
+
+FirmwareStaging::FirmwareStaging(const QString& workDirectory)
+    : workDirectory_(workDirectory), path_(PreparePrivateFolder(workDirectory, StagingName)) {
+    // Left by a load or download that was killed part-way.
+    if (Usable())
+        EmptyFolderTree(path_);
+}
+
+FirmwareStaging::~FirmwareStaging() {
+    if (!Usable())
+        return;
+    EmptyFolderTree(path_);
+    RemoveEmptyFolder(path_);
+}
+
+QString FirmwareStaging::PackagePath() const {
+    return AddBackslash(path_) + PackageName;
+}
+
+bool FirmwareStaging::Usable() const {
+    return IsPrivateFolder(path_);
+}
+
+FirmwareStaging::Unpacked FirmwareStaging::UnpackPackage(TZipUnpacker& zip, const bool& cancelled) {
+    zip.ExtrBaseDir = path_;
+    zip.ExtractFilter = IsFirmwareImageMember;
+    zip.SetZipFileName(PackagePath());
+    // The image list takes one image of each size, so a package with more can never be
+    // flashed; unpacking it could only fill the disk.
+    int osImages = 0;
+    int extImages = 0;
+    for (const TZipDirEntry& entry : zip.DirEntries()) {
+        if (!IsFirmwareImageMember(entry))
+            continue;
+        if (entry.UncomprSize == uint32_t(ImageClass::OSSize))
+            ++osImages;
+        else
+            ++extImages;
+    }
+    Unpacked result = Unpacked::SeveralImages;
+    if (osImages <= 1 && extImages <= 1) {
+        // Problems were shown by the component; the files decide.
+        if (!cancelled)
+            zip.Extract();
+        result = !cancelled && HoldsImages() ? Unpacked::Images : Unpacked::NoImages;
+    }
+    zip.SetZipFileName(QString());
+    return result;
+}
+
+bool FirmwareStaging::HoldsImages() const {
+    TImageList candidate;
+    return candidate.ClassifyImages(path_);
+}
+
+bool FirmwareStaging::Adopt(DeviceFlasher& flasher) {
+    EmptyFolder(workDirectory_);
+    const QStringList files = QDir(path_).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& name : files)
+        QFile::rename(AddBackslash(path_) + name, AddBackslash(workDirectory_) + name);
+    return flasher.ClassifyImages(workDirectory_);
+}
+
+bool IsFirmwareImageMember(const TZipDirEntry& entry) {
+    return entry.FileName.endsWith(QStringLiteral(".bin"), Qt::CaseInsensitive) &&
+           (entry.UncomprSize == uint32_t(ImageClass::OSSize) ||
+            entry.UncomprSize == uint32_t(ImageClass::ExtSize));
+}
