@@ -344,12 +344,20 @@ TEST_F(FileLoadTest, ALoadDuringASearchComesAfterTheSearchsOutcome) {
 TEST_F(FileLoadTest, TwoInstancesKeepTheirOwnFirmware) {
     window.reset();
     QTemporaryDir temp;
-    const QByteArray savedTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QDir::toNativeSeparators(temp.path()).toLocal8Bit());
+    // The user's temporary folder, as each platform finds it.
+    struct TempFolder {
+        const char* name;
+        QByteArray saved;
+    } temps[] = {{"TMPDIR", qgetenv("TMPDIR")}, {"TMP", qgetenv("TMP")}, {"TEMP", qgetenv("TEMP")}};
+    for (const TempFolder& t : temps)
+        qputenv(t.name, QDir::toNativeSeparators(temp.path()).toLocal8Bit());
     struct Restore {
-        QByteArray value;
-        ~Restore() { qputenv("TMPDIR", value); }
-    } restore{savedTemp};
+        const TempFolder (&temps)[3];
+        ~Restore() {
+            for (const TempFolder& t : temps)
+                qputenv(t.name, t.saved);
+        }
+    } restore{temps};
     // Left by an instance that was killed: nobody holds it.
     const QString killed = MakeFreshPrivateFolder(temp.path(), "QLMUpdate");
     ASSERT_FALSE(killed.isEmpty());
