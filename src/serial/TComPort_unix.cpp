@@ -1,9 +1,7 @@
 #include "serial/TComPort.h"
 
-#include <QDebug>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -59,7 +57,6 @@ void TCustomComPort::OpenHandle() {
     if (error) {
         if (fd >= 0)
             ::close(fd);
-        qDebug().noquote() << "open" << path << ":" << strerror(error);
         Raise(CE_OpenFailed, error);
     }
     handle_ = fd;

@@ -5,8 +5,8 @@
 #include "archive/ZipUnpacker.h"
 #include "flashing/DeviceFlasher.h"
 #include "flashing/UpdaterView.h"
+#include "updater/FirmwareControls.h"
 #include "updater/FirmwareStaging.h"
-#include "updater/WebUpdateFlow.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,7 +58,7 @@ CopyResult CopyFile(const QString& source, const QString& target) {
 } // namespace
 
 FirmwareFileLoader::FirmwareFileLoader(TZipUnpacker& zip, DeviceFlasher& flasher, UpdaterView& view,
-                                       WebFlowControls& controls)
+                                       FirmwareControls& controls)
     : zip_(zip), flasher_(flasher), view_(view), controls_(controls) {}
 
 bool FirmwareFileLoader::IsFirmwareSelection(const QStringList& paths) {

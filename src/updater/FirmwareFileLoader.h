@@ -8,7 +8,7 @@ class DeviceFlasher;
 class FirmwareStaging;
 class TZipUnpacker;
 class UpdaterView;
-class WebFlowControls;
+class FirmwareControls;
 
 // Takes firmware the user already has (one package, or the two image files) instead of the
 // update server's: the files are copied into a fresh staging folder and checked there as a
@@ -19,7 +19,7 @@ public:
     static constexpr int64_t MaxFileBytes = int64_t(256) * 1024 * 1024;
 
     FirmwareFileLoader(TZipUnpacker& zip, DeviceFlasher& flasher, UpdaterView& view,
-                       WebFlowControls& controls);
+                       FirmwareControls& controls);
 
     // Whether the paths name one package (".zip") or two images (".bin"), by their names.
     static bool IsFirmwareSelection(const QStringList& paths);
@@ -37,7 +37,7 @@ private:
     TZipUnpacker& zip_;
     DeviceFlasher& flasher_;
     UpdaterView& view_;
-    WebFlowControls& controls_;
+    FirmwareControls& controls_;
     bool running_ = false;
     bool cancelled_ = false;
 };

@@ -55,8 +55,9 @@ FirmwareStaging::Unpacked FirmwareStaging::UnpackPackage(TZipUnpacker& zip, cons
     }
     Unpacked result = Unpacked::SeveralImages;
     if (osImages <= 1 && extImages <= 1) {
-        // Problems were shown by the component; the files decide.
-        if (!cancelled)
+        // Problems were shown by the component; the files decide. An archive whose
+        // directory could not be read has said so once already.
+        if (!cancelled && !zip.DirEntries().isEmpty())
             zip.Extract();
         result = !cancelled && HoldsImages() ? Unpacked::Images : Unpacked::NoImages;
     }

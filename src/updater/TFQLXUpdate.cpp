@@ -8,6 +8,7 @@
 #include "serial/TComComboBox.h"
 #include "updater/Artwork.h"
 #include "updater/DeviceNotifier.h"
+#include "updater/FirmwareFileOpener.h"
 #include "updater/GradientPanel.h"
 #include "updater/MonitorMemo.h"
 #include "updater/StatusPanels.h"
@@ -19,20 +20,16 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QDropEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <utility>
@@ -169,19 +166,17 @@ void TFQLXUpdate::BuildLayout() {
     // A firmware file the user already has is the other way in, for machines that cannot
     // reach the update server.
     actWebUpdate = new QAction(QStringLiteral("Download web update"), this);
-    actOpenFile = new QAction(QStringLiteral("Open firmware file\u2026"), this);
-    actOpenFile->setShortcut(QKeySequence::Open);
-    actOpenFile->setShortcutContext(Qt::WindowShortcut);
-    addAction(actOpenFile); // Ctrl+O works whatever the button's state
+    opener_ = new FirmwareFileOpener(
+        this, grpWeb, [this](const QStringList& paths) { LoadFirmwareFiles(paths); },
+        [this] { return FileLoadBlocked(); }, [this] { Beep(); });
     auto* webMenu = new QMenu(btnWebFirmware);
     webMenu->addAction(actWebUpdate);
-    webMenu->addAction(actOpenFile);
+    webMenu->addAction(opener_->OpenAction());
     btnWebFirmware->setMenu(webMenu);
     btnWebFirmware->setToolTip(
         QStringLiteral("Download the firmware from the update server, or open a firmware "
                        "package (.zip) or the two images (.bin) you have (Ctrl+O). Files can "
                        "also be dropped on the window."));
-    setAcceptDrops(true);
 
     grpMonitor = MakeGroup(GradientPanel1, "grpMonitor", QStringLiteral("Monitor"),
                            QRect(20, 118, 413, 210));
@@ -258,12 +253,6 @@ void TFQLXUpdate::BuildLayout() {
 void TFQLXUpdate::BindEvents() {
     connect(actWebUpdate, &QAction::triggered, this,
             [this] { RunGuarded([this] { btnWebFirmwareClick(); }); });
-    connect(actOpenFile, &QAction::triggered, this,
-            [this] { RunGuarded([this] { OpenFirmwareFile(); }); });
-    FileChooser = [](QWidget* parent, const QString& folder) {
-        return QFileDialog::getOpenFileNames(parent, QStringLiteral("Open firmware file"), folder,
-                                             QStringLiteral("Firmware files (*.zip *.bin)"));
-    };
     connect(btnClose, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnCloseClick(); }); });
     connect(btnOS, &QPushButton::clicked, this,
@@ -444,18 +433,16 @@ void TFQLXUpdate::RunDeferred() {
         action();
 }
 
-bool TFQLXUpdate::FileLoadRefused() {
+bool TFQLXUpdate::FileLoadBlocked() const {
     // The images must not change under an update, nor the work directory under another load.
-    if (flasher_.UpdateRunning() || webFlow_.Running() || loader_.Running() || closed_) {
-        Beep();
-        return true;
-    }
-    return false;
+    return flasher_.UpdateRunning() || webFlow_.Running() || loader_.Running() || closed_;
 }
 
 bool TFQLXUpdate::LoadFirmwareFiles(const QStringList& paths) {
-    if (FileLoadRefused())
+    if (FileLoadBlocked()) {
+        Beep();
         return false;
+    }
     if (flasher_.IsBusy()) {
         // A search or probe is writing its line; the load's lines come after it.
         AfterDeviceUse([this, paths] { LoadFirmwareFiles(paths); });
@@ -467,55 +454,9 @@ bool TFQLXUpdate::LoadFirmwareFiles(const QStringList& paths) {
     return loaded;
 }
 
-void TFQLXUpdate::OpenFirmwareFile() {
-    if (FileLoadRefused())
-        return;
-    if (fileFolder_.isEmpty()) {
-        // Where a browser puts what it fetched, which is where a package usually is.
-        const QString downloads =
-            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-        fileFolder_ = QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
-    }
-    const QStringList paths = FileChooser(this, fileFolder_);
-    if (paths.isEmpty())
-        return;
-    fileFolder_ = QFileInfo(paths.first()).absolutePath();
-    LoadFirmwareFiles(paths);
-}
-
 void TFQLXUpdate::OpenAtStart(const QStringList& paths) {
     startFiles_ = paths;
     automaticWebFlow_ = false;
-}
-
-QStringList TFQLXUpdate::DroppedFiles(const QMimeData* data) {
-    QStringList paths;
-    if (!data || !data->hasUrls())
-        return paths;
-    for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile())
-            return {};
-        paths << url.toLocalFile();
-    }
-    return paths;
-}
-
-void TFQLXUpdate::dragEnterEvent(QDragEnterEvent* event) {
-    // Anything may be dropped: what is not firmware is refused with a beep on the drop.
-    if (event->mimeData()->hasUrls() || event->mimeData()->hasText())
-        event->acceptProposedAction();
-}
-
-void TFQLXUpdate::dropEvent(QDropEvent* event) {
-    RunGuarded([&] {
-        const QStringList paths = DroppedFiles(event->mimeData());
-        event->acceptProposedAction();
-        if (!FirmwareFileLoader::IsFirmwareSelection(paths)) {
-            Beep();
-            return;
-        }
-        LoadFirmwareFiles(paths);
-    });
 }
 
 void TFQLXUpdate::SetWebCaption(const QString& caption) {

@@ -14,7 +14,7 @@
 #include <functional>
 
 class QAction;
-class QMimeData;
+class FirmwareFileOpener;
 class TComComboBox;
 class QGroupBox;
 class QLabel;
@@ -29,7 +29,7 @@ class DeviceNotifier;
 
 // The updater window. It owns the controls and the components and binds their events;
 // the work itself happens in the components and the flashing module.
-class TFQLXUpdate : public QWidget, public UpdaterView, private WebFlowControls {
+class TFQLXUpdate : public QWidget, public UpdaterView, private FirmwareControls {
     Q_OBJECT
 public:
     explicit TFQLXUpdate(QWidget* parent = nullptr);
@@ -72,14 +72,11 @@ public:
     // while an update, the web update or another load runs. True when both images are in
     // place afterwards.
     bool LoadFirmwareFiles(const QStringList& paths);
-    // The menu entry and Ctrl+O: asks for the files with FileChooser, then loads them.
-    void OpenFirmwareFile();
     // Files named on the command line: loaded once the window is shown, and the web update
     // does not start by itself in this run.
     void OpenAtStart(const QStringList& paths);
-    // How the window asks the user for firmware files, starting in folder; a file dialog
-    // unless replaced.
-    std::function<QStringList(QWidget* parent, const QString& folder)> FileChooser;
+    // The file dialog, the open action and dropped files.
+    FirmwareFileOpener& FileOpener() { return *opener_; }
     // A device-change notice (arrival 0x8000, removal 0x8004); returns the notice's result.
     int DeviceChange(int code);
 
@@ -94,8 +91,6 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
 private:
     void BuildLayout();
@@ -115,8 +110,8 @@ private:
     // replaces one that still waits.
     void AfterDeviceUse(std::function<void()> action);
     void RunDeferred();
-    bool FileLoadRefused();
-    static QStringList DroppedFiles(const QMimeData* data);
+    // Whether firmware files must be refused now.
+    bool FileLoadBlocked() const;
     void RemoveWorkDirectory();
     void SetWebCaption(const QString& caption) override;
     void SetWebButtonEnabled(bool enabled) override;
@@ -133,7 +128,7 @@ private:
     QGroupBox* grpWeb = nullptr;
     QPushButton* btnWebFirmware = nullptr;
     QAction* actWebUpdate = nullptr;
-    QAction* actOpenFile = nullptr;
+    FirmwareFileOpener* opener_ = nullptr;
     QGroupBox* grpMonitor = nullptr;
     QLabel* lblAbort = nullptr;
     MonitorMemo* lstMonitor = nullptr;
@@ -169,7 +164,6 @@ private:
     bool closeAfterUpdate_ = false; // a termination request waits for the update to unwind
     bool automaticWebFlow_ = true;  // off once files were named at start
     QStringList startFiles_;
-    QString fileFolder_; // where the file dialog opens
     WorkFolder workFolder_;
     QString workDirectory_;
 };

@@ -12,7 +12,7 @@
 #include <QStringList>
 
 WebUpdateFlow::WebUpdateFlow(TWebText& webText, TWebGet& webGet, TZipUnpacker& zip,
-                             DeviceFlasher& flasher, UpdaterView& view, WebFlowControls& controls)
+                             DeviceFlasher& flasher, UpdaterView& view, FirmwareControls& controls)
     : webText_(webText), webGet_(webGet), zip_(zip), flasher_(flasher), view_(view),
       controls_(controls) {}
 

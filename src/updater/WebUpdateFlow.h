@@ -1,5 +1,7 @@
 #pragma once
 
+#include "updater/FirmwareControls.h"
+
 #include <QString>
 
 class DeviceFlasher;
@@ -8,21 +10,12 @@ class TWebText;
 class TZipUnpacker;
 class UpdaterView;
 
-// The window's controls that the web update flow changes.
-class WebFlowControls {
-public:
-    virtual ~WebFlowControls() = default;
-    virtual void SetWebCaption(const QString& caption) = 0;
-    virtual void SetWebButtonEnabled(bool enabled) = 0;
-    virtual void SetUpdateButtonEnabled(bool enabled) = 0;
-};
-
 // Fetches the version file, downloads the firmware package into a fresh staging folder,
 // unpacks and checks it there, and makes its images the loaded ones.
 class WebUpdateFlow {
 public:
     WebUpdateFlow(TWebText& webText, TWebGet& webGet, TZipUnpacker& zip, DeviceFlasher& flasher,
-                  UpdaterView& view, WebFlowControls& controls);
+                  UpdaterView& view, FirmwareControls& controls);
 
     // Runs the whole flow; true when both images are in place afterwards.
     bool Run();
@@ -39,7 +32,7 @@ private:
     TZipUnpacker& zip_;
     DeviceFlasher& flasher_;
     UpdaterView& view_;
-    WebFlowControls& controls_;
+    FirmwareControls& controls_;
     bool running_ = false;
     bool cancelled_ = false;
 };

@@ -85,7 +85,12 @@ TEST_F(ComPortTest, OpenFailureRaisesCode1AndStaysClosed) {
         {"/dev/qlm-no-such-port", "/dev/qlm-no-such-port"},
         {"qlmNoSuchPort", "qlmNoSuchPort"},
         {"/dev/null", "/dev/null"}, // exists, but is no terminal
+        {"", ""},                   // no port at all: the folder /dev/
     };
+    // The error says it all: nothing goes to the terminal besides.
+    static int logged = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString&) { ++logged; });
     for (const auto& row : rows) {
         TComPort other;
         other.SetPort(QString::fromLatin1(row.name));
@@ -95,6 +100,8 @@ TEST_F(ComPortTest, OpenFailureRaisesCode1AndStaysClosed) {
                                QString::fromLatin1(row.shownAs));
         EXPECT_FALSE(other.Connected());
     }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(logged, 0);
 }
 
 TEST_F(ComPortTest, HeldPortCannotBeOpenedUntilReleased) {

@@ -7,10 +7,12 @@
 #include "support/TestFiles.h"
 #include "support/TestHttpServer.h"
 #include "support/ZipFixture.h"
+#include "updater/FirmwareFileOpener.h"
 #include "updater/MonitorMemo.h"
 #include "updater/TFQLXUpdate.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -47,7 +49,7 @@ protected:
         TComSelect::SetPortSource([](QStringList& list) { list.clear(); });
         TestPresenter().boxes.clear();
         window = std::make_unique<CountingWindow>();
-        window->FileChooser = [this](QWidget*, const QString& folder) {
+        window->FileOpener().FileChooser = [this](QWidget*, const QString& folder) {
             ++dialogs;
             folders << folder;
             return chosen;
@@ -191,7 +193,7 @@ TEST_F(FileLoadTest, AFileThatFailsKeepsTheEarlierImages) {
     } cases[] = {
         {{Write("page.zip", "<html>404</html>")},
          {"-> LOADING FIRMWARE PACKAGE: page.zip  [OK]", Checking + "  [ERROR]", noPackage},
-         2},
+         1},
         {{Package("swapped.zip", ext, os + "x")},
          {"-> LOADING FIRMWARE PACKAGE: swapped.zip  [OK]", Checking + "  [ERROR]", noPackage},
          0},
@@ -416,4 +418,30 @@ TEST_F(FileLoadTest, ClosingDuringTheUnpackingStopsIt) {
                                          "IMAGES]"}));
     EXPECT_TRUE(window->Flasher().Images().IsEmpty());
     EXPECT_FALSE(QFileInfo::exists(work));
+}
+
+// With firmware loaded the download button, its menu and its tool tip are off; a right click
+// there still offers another file.
+TEST_F(FileLoadTest, AnotherFileStaysWithinReachOfTheMouse) {
+    ASSERT_TRUE(window->LoadFirmwareFiles({Package("good.zip", os, ext)}));
+    auto* button = window->findChild<QPushButton*>("btnWebFirmware");
+    ASSERT_FALSE(button->isEnabled());
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QStringList offered;
+    QTimer::singleShot(200, window.get(), [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* action : menu->actions())
+            offered << action->text();
+        menu->close();
+        menu->actions().value(0)->trigger();
+    });
+    const QPoint at = button->rect().center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, button->mapToGlobal(at));
+    QApplication::sendEvent(button, &click);
+    QTest::qWait(300);
+    EXPECT_EQ(offered, QStringList{"Open firmware file\u2026"});
+    EXPECT_EQ(dialogs, 1);
 }
