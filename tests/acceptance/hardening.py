@@ -97,7 +97,8 @@ def close_during_flow(stall_version):
             stalled = VERSION_PATH if stall_version else PACKAGE_PATH
             wait_for(server.requested[stalled].is_set, 30, 0.05, f"the request for {stalled}")
             if not stall_version:
-                package = os.path.join(updater.work_dir, "QLMUpdate.zip")
+                # Downloads land in the staging folder until their check has passed.
+                package = os.path.join(updater.work_dir, "incoming", "QLMUpdate.zip")
                 wait_for(lambda: os.path.exists(package), 30, 0.05, "the package file on disk")
             time.sleep(0.3)
             driver.click_close()
