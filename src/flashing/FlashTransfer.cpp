@@ -7,7 +7,66 @@
 #include "flashing/UpdaterView.h"
 #include "serial/TComPort.h"
 
+#include <QElapsedTimer>
 #include <cmath>
+
+namespace {
+
+// Tells a wait when nothing has been received for too long; every receive event starts the
+// clock again.
+class SilenceClock {
+public:
+    SilenceClock(const TReceiveState& rx, int limitMs)
+        : rx_(rx), seenEvents_(rx.eventCount), limitMs_(limitMs) {
+        sinceEvent_.start();
+    }
+
+    bool Expired() {
+        if (rx_.eventCount != seenEvents_) {
+            seenEvents_ = rx_.eventCount;
+            sinceEvent_.restart();
+        }
+        return sinceEvent_.hasExpired(limitMs_);
+    }
+
+private:
+    const TReceiveState& rx_;
+    int32_t seenEvents_;
+    int limitMs_;
+    QElapsedTimer sinceEvent_;
+};
+
+// Tells a wait when a NAK is to be answered by sending again. The NAK stays the last byte
+// until something else arrives, so finding it with nothing received since the last send
+// means that send's answer is still out: the receiver may be collecting a copy that lost a
+// byte, and another copy now would be read out of frame (a data byte 0x04 taken for EOT).
+// So that answer is taken as lost only once the receiver's character time-out has passed
+// since the copy's last byte reached it.
+class ResendPacer {
+public:
+    explicit ResendPacer(const TReceiveState& rx) : rx_(rx) {}
+
+    void Sent(int bytes) {
+        sentAtEvent_ = rx_.eventCount;
+        const int lineMs = (bytes * 1000 + TFlashTransfer::LineBytesPerSecond - 1) /
+                           TFlashTransfer::LineBytesPerSecond;
+        retryMs_ = lineMs + TFlashTransfer::CharTimeoutMs + TFlashTransfer::ResendMarginMs;
+        sinceSend_.start();
+    }
+
+    bool Due() const {
+        return rx_.lastByte == DeviceProtocol::NAK &&
+               (rx_.eventCount > sentAtEvent_ || sinceSend_.hasExpired(retryMs_));
+    }
+
+private:
+    const TReceiveState& rx_;
+    int32_t sentAtEvent_ = 0;
+    int retryMs_ = 0;
+    QElapsedTimer sinceSend_;
+};
+
+} // namespace
 
 TFlashTransfer::TFlashTransfer(TDeviceLink& link, UpdaterView& view, const TFirmwareImage& image)
     : link_(link), view_(view), image_(image) {}
@@ -68,11 +127,12 @@ bool TFlashTransfer::WaitForBootLoader() {
     TCustomComPort& port = link_.Port();
     port.SetBaudRate(br115200);
     port.Open();
+    SilenceClock silence(rx, limits_.handshakeMs);
     SleepMs(PauseMs);
     port.PurgeBuffers(true, true);
 
     while (!view_.AbortRaised() && nakPasses < HandshakeNakPasses &&
-           rx.eventCount < HandshakeEventLimit) {
+           rx.eventCount < HandshakeEventLimit && !silence.Expired()) {
         WaitPass();
         if (rx.lastByte == DeviceProtocol::NAK)
             ++nakPasses;
@@ -135,14 +195,18 @@ bool TFlashTransfer::SendBlocks() {
         ++sequence;
         link_.WriteSendBuffer(TSendBuffer::Size);
         rx.eventCount = 0;
+        ResendPacer resend(rx);
+        resend.Sent(TSendBuffer::Size);
+        SilenceClock silence(rx, limits_.answerMs);
 
         while (rx.eventCount < BlockEventLimit && rx.lastByte != DeviceProtocol::ACK &&
-               canPasses < CancelPasses && !view_.AbortRaised()) {
+               canPasses < CancelPasses && !view_.AbortRaised() && !silence.Expired()) {
             WaitPass();
-            if (rx.lastByte == DeviceProtocol::NAK) {
+            if (resend.Due()) {
                 view_.AppendLine(QStringLiteral("- NAK -"));
                 view_.SetStatusText(0, QStringLiteral("NAK"));
                 link_.WriteSendBuffer(TSendBuffer::Size);
+                resend.Sent(TSendBuffer::Size);
                 SleepMs(PauseMs);
             }
             if (rx.lastByte == DeviceProtocol::CAN)
@@ -154,7 +218,8 @@ bool TFlashTransfer::SendBlocks() {
             ReportAborted();
             return false;
         }
-        if (rx.eventCount >= BlockEventLimit) {
+        // Short of an ACK, the event limit or the silence ended the wait.
+        if (rx.eventCount >= BlockEventLimit || rx.lastByte != DeviceProtocol::ACK) {
             view_.AppendLine(QStringLiteral("- TIMEOUT -"));
             view_.SetStatusText(1, QStringLiteral("Timeout"));
             return false;
@@ -169,14 +234,18 @@ bool TFlashTransfer::ConfirmTransfer() {
     TReceiveState& rx = link_.Rx();
     rx.Reset();
     link_.WriteSendBuffer(link_.SendBuffer().ComposeByte(DeviceProtocol::EOT));
+    ResendPacer resend(rx);
+    resend.Sent(1);
+    SilenceClock silence(rx, limits_.answerMs);
     SleepMs(PauseMs);
 
     while (rx.eventCount < ConfirmEventLimit && rx.lastByte != DeviceProtocol::ACK &&
-           !view_.AbortRaised()) {
+           !view_.AbortRaised() && !silence.Expired()) {
         WaitPass();
-        if (rx.lastByte == DeviceProtocol::NAK) {
+        if (resend.Due()) {
             view_.AppendLine(QStringLiteral("- NAK -"));
             link_.WriteSendBuffer(1);
+            resend.Sent(1);
         }
         link_.CheckPortAlive();
     }
@@ -185,7 +254,7 @@ bool TFlashTransfer::ConfirmTransfer() {
         ReportAborted();
         return false;
     }
-    if (rx.eventCount >= ConfirmEventLimit) {
+    if (rx.eventCount >= ConfirmEventLimit || rx.lastByte != DeviceProtocol::ACK) {
         view_.AppendLine(QStringLiteral("- No Confirmation! -"));
         view_.SetStatusText(1, QStringLiteral("No Confirmation!"));
         return true;

@@ -20,6 +20,23 @@ public:
     static constexpr int ConfirmEventLimit = 10;
     static constexpr int32_t TotalBytes = 589824;
 
+    // A receiver drops a packet whose bytes stop arriving for this long and asks again.
+    static constexpr int CharTimeoutMs = 1000;
+    // Added to that time-out before a NAK already answered is answered again: a copy sent
+    // while the receiver still collects the broken one would be read out of frame.
+    static constexpr int ResendMarginMs = 100;
+    // 115200 baud, ten bits a character.
+    static constexpr int LineBytesPerSecond = 11520;
+    // A wait ends after this long with nothing received; the boot loader's first NAK gets
+    // longer, since it follows a restart.
+    static constexpr int AnswerSilenceMs = 30000;
+    static constexpr int HandshakeSilenceMs = 60000;
+
+    struct SilenceLimits {
+        int answerMs = AnswerSilenceMs;
+        int handshakeMs = HandshakeSilenceMs;
+    };
+
     TFlashTransfer(TDeviceLink& link, UpdaterView& view, const TFirmwareImage& image);
 
     // One complete transfer; the port is closed afterwards whatever the outcome.
@@ -31,6 +48,9 @@ public:
     bool WaitForBootLoader();
     bool SendBlocks();
     bool ConfirmTransfer();
+
+    void SetSilenceLimits(const SilenceLimits& limits) { limits_ = limits; }
+    const SilenceLimits& Limits() const { return limits_; }
 
     // Bytes of the whole update that precede the current image.
     void SetProgressOffset(int32_t offset) { progressOffset_ = offset; }
@@ -50,4 +70,5 @@ private:
     UpdaterView& view_;
     const TFirmwareImage& image_;
     int32_t progressOffset_ = 0;
+    SilenceLimits limits_;
 };

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -68,6 +69,24 @@ protected:
 
     int CountLines(const QString& line) const { return static_cast<int>(view.lines.count(line)); }
 
+    // A run that would otherwise never end is ended by the emergency key after ms; the test
+    // then fails on watchdogFired.
+    void ArmWatchdog(int ms) {
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [this] {
+            watchdogFired = true;
+            view.abort = true;
+        });
+        watchdog.start(ms);
+    }
+
+    void LimitSilence(int answerMs, int handshakeMs) {
+        TFlashTransfer::SilenceLimits limits;
+        limits.answerMs = answerMs;
+        limits.handshakeMs = handshakeMs;
+        flasher.Transfer().SetSilenceLimits(limits);
+    }
+
     QTemporaryDir work;
     QTemporaryDir simOut;
     QTemporaryDir links;
@@ -77,4 +96,6 @@ protected:
     TComPort port;
     FakeView view;
     DeviceFlasher flasher{port, view};
+    QTimer watchdog;
+    bool watchdogFired = false;
 };

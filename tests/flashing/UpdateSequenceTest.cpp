@@ -96,6 +96,21 @@ TEST_F(UpdateSequenceTest, EmergencyKeyDuringTheOsBlocksAbortsAndReturnsToIdle) 
     ExpectIdleAgain();
 }
 
+TEST_F(UpdateSequenceTest, DeviceThatFallsSilentEndsTheUpdateInATimeout) {
+    StartSim({"--silent-from", "10"});
+    LimitSilence(2000, 4000);
+    ArmWatchdog(60000);
+    Update();
+    EXPECT_FALSE(watchdogFired);
+    EXPECT_EQ(view.lines.back(), "- TIMEOUT -");
+    EXPECT_EQ(view.panel1.back(), "Timeout");
+    EXPECT_EQ(view.blockText, "Block: 10");
+    EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+    EXPECT_EQ(Received("os.bin"), QByteArray());
+    ExpectIdleAgain();
+}
+
 TEST_F(UpdateSequenceTest, PortThatVanishesMidTransferReachesTheErrorReport) {
     StartSim({"--hangup-at", "10"});
     const QString path = sim->Path();

@@ -378,6 +378,7 @@ void SimDevice::EnterMode(SimTime now) {
     expectedSeq_ = 1;
     havePrev_ = false;
     eotNaked_ = false;
+    lostUntil_ = {};
     sawPacket_ = false;
     collecting_ = false;
     announced_ = o_.silentBoot;
@@ -400,8 +401,16 @@ void SimDevice::StreamSecond(SimTime now) {
 }
 
 void SimDevice::Reply(std::string bytes, SimTime at, bool burst, bool blockAck) {
-    if (static_cast<uint8_t>(bytes[0]) == NAK)
+    if (at < lostUntil_) {
+        simlog::Line("fault: answer %s lost", Printable(bytes).c_str());
+        return;
+    }
+    if (static_cast<uint8_t>(bytes[0]) == NAK) {
         stats_.OnNakSent();
+        // The boot loader's announcements come before the first packet and answer nothing.
+        if (o_.muteAfterNakMs > 0 && announced_ && FaultsApply())
+            lostUntil_ = at + Millis(o_.muteAfterNakMs);
+    }
     LineTransmitter::Chunk chunk{std::move(bytes), kBootRate, at, burst};
     chunk.ack = blockAck && static_cast<uint8_t>(chunk.bytes[0]) == ACK;
     tx_.Send(std::move(chunk));

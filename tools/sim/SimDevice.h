@@ -89,6 +89,7 @@ private:
     std::string data_;
     std::set<int> nakedOnce_;
     bool eotNaked_ = false;
+    SimTime lostUntil_{};
     bool sawPacket_ = false;
     SimTime firstPacketRead_{};
 };

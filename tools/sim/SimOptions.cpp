@@ -240,6 +240,10 @@ const std::vector<OptionSpec>& Specs() {
          "Answer to EOT: ACK (default), nothing, NAK the first EOT and ACK the next, or 10 "
          "junk bytes one per --garbage-gap. The image is written in every case.",
          ParseEot},
+        {"--mute-after-nak", "MS",
+         "For MS after each NAK that answers a packet or EOT, the device's answers are lost "
+         "on the line (0: off; default).",
+         IntField(&SimOptions::muteAfterNakMs, 0, kMaxInt)},
         {"--hangup-at", "N",
          "When block N has been received, close the pseudo-terminal and exit (the device "
          "vanishes).",

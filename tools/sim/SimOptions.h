@@ -50,6 +50,7 @@ struct SimOptions {
     uint32_t seed = 1;
     EotReply eot = EotReply::Ack;
     int hangupAt = 0;
+    int muteAfterNakMs = 0;
 };
 
 struct ParseOutcome {
