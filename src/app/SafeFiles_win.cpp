@@ -159,14 +159,15 @@ int OpenRegularFileForReading(const QString& path) {
     return ReadingDescriptor(file);
 }
 
-// The hold is a handle on the folder with delete access that it shares with nobody: another
-// holder's open, which asks for the same access, is refused, while listing the folder and
-// working with the files in it stay possible.
+// The hold is a handle on the folder that may add files to it and shares that right with
+// nobody: another holder's open, which asks for the same, is refused. Listing the folder,
+// working with the files in it and removing it ask for other rights, so they go on.
 bool FolderLock::Acquire(const QString& path) {
     Release();
-    HANDLE folder = CreateFileW(Wide(QDir::toNativeSeparators(path)), DELETE | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE folder =
+        CreateFileW(Wide(QDir::toNativeSeparators(path)), FILE_ADD_FILE | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info{};
@@ -184,16 +185,10 @@ bool FolderLock::Acquire(const QString& path) {
 bool FolderLock::RemoveFolder() {
     if (!Held())
         return false;
-    // Marked for deletion through the held handle, so nobody can take it in between; it goes
-    // when the handle is closed.
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    const bool marked =
-        SetFileInformationByHandle(reinterpret_cast<HANDLE>(handle_), FileDispositionInfo,
-                                   &disposition, sizeof disposition) != 0;
-    const QString path = path_;
+    // Removed while still held, so nobody can take it in between; it goes once the hold ends.
+    const bool removed = RemoveDirectoryW(Wide(QDir::toNativeSeparators(path_))) != 0;
     Release();
-    return marked ? !QFileInfo::exists(path)
-                  : RemoveDirectoryW(Wide(QDir::toNativeSeparators(path))) != 0;
+    return removed;
 }
 
 void FolderLock::Release() {

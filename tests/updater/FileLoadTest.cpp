@@ -314,6 +314,9 @@ TEST_F(FileLoadTest, AFileWithoutEndIsCutOffAtTheBound) {
         GTEST_SKIP() << "no proc file system";
     const QString link = files.filePath("p.zip");
     ASSERT_TRUE(QFile::link(endless, link));
+    // Where links are shortcut files of their own, nothing here claims no size.
+    if (QFileInfo(link).size() != 0)
+        GTEST_SKIP() << "no link to a file that claims no size";
     const int64_t room = FreeDiskSpace(window->WorkDirectory()) - DiskSpaceReserve;
     const QString note = room > FirmwareFileLoader::MaxFileBytes + (1 << 20)
                              ? QStringLiteral("[NOTE: FILE LARGER THAN 256 MB: p.zip]")
