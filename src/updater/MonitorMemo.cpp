@@ -1,5 +1,7 @@
 #include "updater/MonitorMemo.h"
 
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QTextBlock>
 
@@ -27,6 +29,7 @@ MonitorMemo::MonitorMemo(QWidget* parent) : QPlainTextEdit(parent) {
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setUndoRedoEnabled(false); // the undo stack would keep every line ever written
+    setTabChangesFocus(true);
 }
 
 void MonitorMemo::AppendLine(const QString& line) {
@@ -53,4 +56,28 @@ QStringList MonitorMemo::Lines() const {
 
 QString MonitorMemo::LastLine() const {
     return FromDisplay(document()->lastBlock().text());
+}
+
+void MonitorMemo::focusInEvent(QFocusEvent* event) {
+    QPlainTextEdit::focusInEvent(event);
+    // Reached from the keyboard, or given the focus when the update button goes off: the
+    // newest lines are what matters, and the caret goes there so that the next key does not
+    // scroll back to where it last was. A click places the caret itself; a window that
+    // becomes active again keeps it where the user left it.
+    const auto reason = event->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+        reason == Qt::OtherFocusReason) {
+        moveCursor(QTextCursor::End);
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    }
+}
+
+void MonitorMemo::keyPressEvent(QKeyEvent* event) {
+    // Tab gets here only when the focus has nowhere else to go (during an update all else
+    // is off); it types nothing all the same.
+    if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) {
+        event->ignore();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
 }

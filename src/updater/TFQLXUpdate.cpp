@@ -9,10 +9,13 @@
 #include "updater/Artwork.h"
 #include "updater/DeviceNotifier.h"
 #include "updater/FirmwareFileOpener.h"
+#include "updater/FocusRing.h"
 #include "updater/GradientPanel.h"
 #include "updater/MonitorMemo.h"
 #include "updater/StatusPanels.h"
 #include "updater/SystemBeep.h"
+#include "updater/WindowAccessibility.h"
+#include "updater/WindowPalette.h"
 #include "web/UpdateServer.h"
 
 #include <QAction>
@@ -31,6 +34,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 #include <utility>
 
@@ -154,7 +158,8 @@ void TFQLXUpdate::BuildLayout() {
 
     lblCaption = MakeLabel(GradientPanel1, "lblCaption", AppInfo::Title, QPoint(22, 3));
     lblCaption->setFont(UiFont(27, true));
-    lblCaption->setStyleSheet(QStringLiteral("color: #FF8000;"));
+    // The orange dark enough to read at 4.5:1 on the panel.
+    lblCaption->setStyleSheet(QStringLiteral("color: #A35200;"));
     lblCaption->setGeometry(22, 3, 406, 33);
 
     grpWeb = MakeGroup(GradientPanel1, "grpWeb", QStringLiteral("Firmware webcheck (Vers.: n.a.)"),
@@ -217,7 +222,9 @@ void TFQLXUpdate::BuildLayout() {
     lblProg->setAlignment(Qt::AlignCenter);
     lblProg->setFont(UiFont(17, true));
     Label1 = MakeLabel(this, "Label1", QStringLiteral("kelvaro"), QPoint(519, 218));
-    Label1->setStyleSheet(QStringLiteral("color: #FF8040;"));
+    // On a plate of the device's key colour: the body behind it is too light for the orange.
+    Label1->setStyleSheet(
+        QStringLiteral("color: #FF8040; background: #20262f; border-radius: 3px;"));
     Label1->resize(40, 13);
     Label1->setAlignment(Qt::AlignCenter);
 
@@ -240,6 +247,10 @@ void TFQLXUpdate::BuildLayout() {
     setTabOrder(btnWebFirmware, lstMonitor);
     setTabOrder(lstMonitor, btnOS);
     setTabOrder(btnOS, btnClose);
+    // Return and Enter press a focused button, as Space does.
+    for (QPushButton* button : {btnWebFirmware, btnOS, btnExt, btnClose})
+        button->setAutoDefault(true);
+    new FocusRing(this);
 
     tmSearch = new QTimer(this);
     tmSearch->setObjectName(QStringLiteral("tmSearch"));
@@ -248,6 +259,8 @@ void TFQLXUpdate::BuildLayout() {
     deferTimer_->setInterval(DeferCheckMs);
 
     ComComboBox->SetComProperty(cpPort);
+    WindowPalette::Apply(this);
+    WindowAccessibility::Describe(this);
 }
 
 void TFQLXUpdate::BindEvents() {
@@ -294,7 +307,7 @@ void TFQLXUpdate::FormCreate() {
 
 void TFQLXUpdate::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!event->spontaneous() && !reshowing_)
+    if (!event->spontaneous())
         RunGuarded([this] { FormShow(); });
 }
 
@@ -322,10 +335,12 @@ void TFQLXUpdate::SetStatusText(int panel, const QString& text) {
 
 void TFQLXUpdate::SetBlockText(const QString& text) {
     lblBlock->setText(text);
+    WindowAccessibility::ProgressChanged(this);
 }
 
 void TFQLXUpdate::SetProgressText(const QString& text) {
     lblProg->setText(text);
+    WindowAccessibility::ProgressChanged(this);
 }
 
 void TFQLXUpdate::SetProgressMaximum(int maximum) {
@@ -501,20 +516,22 @@ int TFQLXUpdate::DeviceChange(int code) {
 }
 
 void TFQLXUpdate::SetCaptionIcons(bool present) {
-    const bool wasVisible = isVisible();
     Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (present)
         flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     if (windowFlags() == flags)
         return;
-    setWindowFlags(flags);
-    if (wasVisible) {
-        // Changing the flags hides a shown window; showing it again is no new show of the
-        // form, so FormShow must not start another search.
-        reshowing_ = true;
-        show();
-        reshowing_ = false;
+    QWindow* native = windowHandle();
+    if (!native) {
+        setWindowFlags(flags);
+        return;
     }
+    // A window on the screen takes the new flags as it is. setWindowFlags would hide and show
+    // it: hiding drops the widgets' active window and focus, and under a window manager the
+    // focus comes back at once, too soon for Qt to notice it was gone, so the widgets never
+    // got them back (no focused control, and the emergency key went unheard).
+    overrideWindowFlags(flags);
+    native->setFlags(flags);
 }
 
 void TFQLXUpdate::EnterBusyState() {
@@ -529,7 +546,7 @@ void TFQLXUpdate::EnterBusyState() {
 }
 
 void TFQLXUpdate::LeaveBusyState() {
-    lblProg->setText(QStringLiteral("0 %"));
+    SetProgressText(QStringLiteral("0 %"));
     lblAbort->hide();
     closeAllowed_ = true;
     abortFlag_ = true;
@@ -613,8 +630,10 @@ bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {
         RunGuarded([&] { imgDevMouseDown(button); });
     }
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
-        // Key preview: the window sees the key once, as its first receiver gets it.
-        QWidget* first = QApplication::focusWidget();
+        // Key preview: the window sees the key once, as its first receiver gets it. Keys go
+        // to the window's own focused control, also while the application knows no focus
+        // widget (its idea of the active window can lag behind the system's).
+        QWidget* first = focusWidget();
         if (!first)
             first = this;
         auto* widget = static_cast<QWidget*>(watched);

@@ -159,7 +159,6 @@ private:
     bool portLock_ = false;
     bool busy_ = false;
     bool closed_ = false;
-    bool reshowing_ = false;        // SetCaptionIcons shows the window again
     bool portsStale_ = false;       // a notice came while the port was in use
     bool closeAfterUpdate_ = false; // a termination request waits for the update to unwind
     bool automaticWebFlow_ = true;  // off once files were named at start

@@ -2,7 +2,8 @@
 """Acceptance runs of the real updater program on a virtual display, driven with the mouse
 and keyboard against a local update server and the simulated device.
 
-Usage: acceptance.py [--updater PROGRAM] [--hide DIR]... [--windows BUILD] update|faults|silent-boot
+Usage: acceptance.py [--updater PROGRAM] [--hide DIR]... [--windows BUILD]
+                     update|faults|silent-boot|emergency-key-wm|update-wm
 
 --updater runs another updater program than the build tree's (an installed one, say);
 --hide covers a folder with an empty one for the updater alone, so that it cannot read it;
@@ -19,7 +20,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
 
 from quillmoor_demo import (Driver, SimDevice, UpdateServer, Updater, VirtualDisplay,  # noqa: E402
-                            WineUpdater, Workspace, build_dir, padded, wait_for, windows_program)
+                            WindowManager, WineUpdater, Workspace, build_dir, padded, wait_for,
+                            windows_program)
 
 
 class Failure(Exception):
@@ -63,10 +65,12 @@ def holds_port(pid, port):
         return False
 
 
-def start(ws, sim_options):
+def start(ws, sim_options, pace=False, window_manager=False):
     updater_bin, sim_bin = binaries()
     server = UpdateServer(ws)
     display = VirtualDisplay(ws).display
+    if window_manager:
+        WindowManager(ws, display)
     if UPDATER["windows"]:
         wine, exe, sim_bin = windows_program(UPDATER["windows"])
         # COM1: the search probes it first, never the machine's own line behind COM2.
@@ -74,7 +78,7 @@ def start(ws, sim_options):
                            link=os.path.join(wine.ports_dir, "com1"))
         updater = WineUpdater(ws, exe, server.url, wine, display)
     else:
-        device = SimDevice(ws, sim_bin, options=sim_options, pace=False)
+        device = SimDevice(ws, sim_bin, options=sim_options, pace=pace)
         updater = Updater(ws, updater_bin, server.url, [device.port], display=display,
                           launcher=UPDATER["launcher"])
     driver = Driver(display, click_to_focus=bool(UPDATER["windows"]))
@@ -99,9 +103,22 @@ def close_window(driver, updater):
     check(not os.path.exists(updater.work_dir), "the work directory is still there")
 
 
-def full_update(sim_options):
+def close_with_key(driver, updater):
+    """The emergency key, typed to the window the window manager keeps active, closes the
+    idle window."""
+    process = updater.child.process
+    check(driver.active_window() == driver.window,
+          "the window manager did not keep the updater window active")
+    driver.emergency_key(focus=False)
+    wait_for(lambda: process.poll() is not None, 20, 0.1,
+             "the idle window to close after the emergency key")
+    check(process.returncode == 0, f"the program ended with status {process.returncode}")
+    check(not os.path.exists(updater.work_dir), "the work directory is still there")
+
+
+def full_update(sim_options, window_manager=False):
     with Workspace() as ws:
-        server, device, updater, driver = start(ws, sim_options)
+        server, device, updater, driver = start(ws, sim_options, window_manager=window_manager)
         driver.click_update()
         wait_for(lambda: device.received("ext"), 180, 0.2, "both images on the device")
         check(device.received("os") == padded(server.image("QLM_OS.bin")),
@@ -113,7 +130,10 @@ def full_update(sim_options):
         stats = device.read_stats()
         print("device figures:", {k: stats.get(k) for k in
                                   ("packets_received", "packets_bad", "naks_sent")})
-        close_window(driver, updater)
+        if window_manager:
+            close_with_key(driver, updater)
+        else:
+            close_window(driver, updater)
 
 
 def silent_boot():
@@ -136,12 +156,53 @@ def silent_boot():
         check(not os.path.exists(updater.work_dir), "the work directory is still there")
 
 
+# The boot loader has answered: the OS image's blocks are on their way.
+OS_BLOCKS = "-> STARTING OS FLASH UPDATE  [OK]"
+
+
+def emergency_key_wm():
+    """The emergency key under a window manager, typed to the window it gave the focus: the
+    first press stops the update in the middle of the OS image, the next one closes the idle
+    window. The title bar's close button is refused meanwhile."""
+    with Workspace() as ws:
+        # At the line rate: the OS image alone takes the best part of a minute.
+        _, device, updater, driver = start(ws, [], pace=True, window_manager=True)
+        process = updater.child.process
+        driver.click_update()
+        wait_for(lambda: OS_BLOCKS in driver.read_log(), 60, 0.5, "the OS image's blocks")
+        check(holds_port(process.pid, device.port), "the update is over before the key")
+
+        driver.click_title_close()
+        time.sleep(1.0)
+        check(process.poll() is None, "the title bar's close button closed the busy window")
+        check(holds_port(process.pid, device.port),
+              "the title bar's close button stopped the update")
+
+        check(driver.active_window() == driver.window,
+              "the window manager did not keep the updater window active")
+        driver.emergency_key(focus=False)
+        wait_for(lambda: not holds_port(process.pid, device.port), 20, 0.1,
+                 "the transfer to stop after the emergency key")
+        time.sleep(0.5)
+        check(process.poll() is None, "the first emergency key closed the window")
+        check(device.received("os") is None, "the whole OS image arrived despite the key")
+        log = wait_for(lambda: [line for line in driver.read_log() if line], 20, 0.5,
+                       "the Monitor log")
+        check(OS_BLOCKS in log and "- ABORTED -" in log[log.index(OS_BLOCKS):],
+              "no '- ABORTED -' during the OS image in the log: " + " | ".join(log[-6:]))
+
+        close_with_key(driver, updater)
+
+
 CASES = {
     "update": lambda: full_update([]),
     # About one packet in 200 lost and one in 200 corrupted, plus NAKs on two blocks.
     "faults": lambda: full_update(["--drop-rate", "200", "--corrupt-rate", "200", "--seed", "7",
                                    "--nak-block", "3,250", "--char-timeout", "300"]),
     "silent-boot": silent_boot,
+    "emergency-key-wm": emergency_key_wm,
+    # Under a window manager, ended with the emergency key once the update is over.
+    "update-wm": lambda: full_update([], window_manager=True),
 }
 
 

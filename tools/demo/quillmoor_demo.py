@@ -181,6 +181,24 @@ class VirtualDisplay:
         self.display = ":" + number
 
 
+class WindowManager:
+    """A window manager on a virtual display, which frames, places and focuses windows as a
+    desktop does: keys then go where it put the focus."""
+
+    def __init__(self, ws, display):
+        self.env = dict(os.environ, DISPLAY=display)
+        # Its own settings as installed, whatever the user's are.
+        self.child = ws.start(["openbox", "--sm-disable", "--config-file",
+                               "/etc/xdg/openbox/rc.xml"], env=self.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(self.running, 20, 0.1, "the window manager")
+
+    def running(self):
+        result = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                                capture_output=True, text=True)
+        return "window id" in result.stdout
+
+
 class Updater:
     """The updater program, as a user starts it."""
 
@@ -266,16 +284,48 @@ class Driver:
     def click_close(self):
         self.click(540, 371)  # "Close"
 
-    def emergency_key(self):
+    def emergency_key(self, focus=True):
+        """Ctrl+Alt+Shift+X; without focus, to whatever window has the keyboard focus, as a
+        user's keyboard types it under a window manager."""
         if self.click_to_focus:
             self.click(300, 30)
         self.find_window()
-        self.run("windowfocus", "--sync", self.window)
+        if focus:
+            self.run("windowfocus", "--sync", self.window)
         # Typed on the keyboard device (no synthetic event to one window), then every key is
         # let go for sure: the window is made anew meanwhile, and a release that finds no
         # window would leave the key repeating.
         self.run("key", "--clearmodifiers", "ctrl+alt+shift+x")
         self.run("keyup", "ctrl+alt+shift+x")
+
+    def active_window(self):
+        """The window the window manager has made the active one."""
+        return self.run("getactivewindow").stdout.strip()
+
+    def click_title_close(self):
+        """A click on the close button of the window manager's title bar (the rightmost one
+        of openbox's buttons)."""
+        self.find_window()
+        info = subprocess.run(["xwininfo", "-id", self.window], env=self.env,
+                              capture_output=True, text=True).stdout
+        field = {line.split(":")[0].strip(): line.split(":")[1].strip()
+                 for line in info.splitlines() if ":" in line}
+        x, y = int(field["Absolute upper-left X"]), int(field["Absolute upper-left Y"])
+        width = int(field["Width"])
+        extents = subprocess.run(["xprop", "-id", self.window, "_NET_FRAME_EXTENTS"],
+                                 env=self.env, capture_output=True, text=True).stdout
+        top = int(extents.split("=")[1].split(",")[2])
+        self.run("mousemove", str(x + width - 10), str(y - top // 2))
+        self.run("click", "1")
+
+    def read_log(self):
+        """The Monitor log's lines, copied as a user copies them: a click into the log,
+        Ctrl+A and Ctrl+C, then read from the clipboard."""
+        self.click(200, 260)
+        self.run("key", "--clearmodifiers", "ctrl+a", "ctrl+c")
+        result = subprocess.run(["xclip", "-selection", "clipboard", "-o"], env=self.env,
+                                capture_output=True, text=True, timeout=20)
+        return result.stdout.splitlines()
 
     def screenshot(self, path):
         """A picture of the window alone."""
