@@ -41,6 +41,27 @@ public:
     int beeps = 0;
 };
 
+// Points the user's temporary folder, as each platform finds it, at path for one scope.
+class TempFolderAt {
+public:
+    explicit TempFolderAt(const QString& path) {
+        for (const char* name : Names)
+            saved_ << qgetenv(name);
+        for (const char* name : Names)
+            qputenv(name, QDir::toNativeSeparators(path).toLocal8Bit());
+    }
+    ~TempFolderAt() {
+        for (int i = 0; i < 3; ++i)
+            qputenv(Names[i], saved_[i]);
+    }
+    TempFolderAt(const TempFolderAt&) = delete;
+    TempFolderAt& operator=(const TempFolderAt&) = delete;
+
+private:
+    static constexpr const char* Names[] = {"TMPDIR", "TMP", "TEMP"};
+    QList<QByteArray> saved_;
+};
+
 // The window with firmware files of the user's own; no ports, no reachable server.
 class FileLoadTest : public ::testing::Test {
 protected:
@@ -349,20 +370,7 @@ TEST_F(FileLoadTest, ALoadDuringASearchComesAfterTheSearchsOutcome) {
 TEST_F(FileLoadTest, TwoInstancesKeepTheirOwnFirmware) {
     window.reset();
     QTemporaryDir temp;
-    // The user's temporary folder, as each platform finds it.
-    struct TempFolder {
-        const char* name;
-        QByteArray saved;
-    } temps[] = {{"TMPDIR", qgetenv("TMPDIR")}, {"TMP", qgetenv("TMP")}, {"TEMP", qgetenv("TEMP")}};
-    for (const TempFolder& t : temps)
-        qputenv(t.name, QDir::toNativeSeparators(temp.path()).toLocal8Bit());
-    struct Restore {
-        const TempFolder (&temps)[3];
-        ~Restore() {
-            for (const TempFolder& t : temps)
-                qputenv(t.name, t.saved);
-        }
-    } restore{temps};
+    TempFolderAt place(temp.path());
     // Left by an instance that was killed: nobody holds it.
     const QString killed = MakeFreshPrivateFolder(temp.path(), "QLMUpdate");
     ASSERT_FALSE(killed.isEmpty());
@@ -447,4 +455,18 @@ TEST_F(FileLoadTest, AnotherFileStaysWithinReachOfTheMouse) {
     QTest::qWait(300);
     EXPECT_EQ(offered, QStringList{"Open firmware file\u2026"});
     EXPECT_EQ(dialogs, 1);
+}
+
+// A temporary folder that is no folder: the load says so, rather than that a file it never
+// got to cannot be read.
+TEST_F(FileLoadTest, AnUnusableTemporaryFolderIsNamed) {
+    window.reset();
+    const QString notAFolder = Write("tmp", "a file");
+    TempFolderAt place(notAFolder);
+    window = std::make_unique<CountingWindow>();
+    EXPECT_FALSE(window->LoadFirmwareFiles({Package("good.zip", os, ext)}));
+    ASSERT_EQ(Log().size(), 2);
+    EXPECT_EQ(Log()[0], "-> LOADING FIRMWARE PACKAGE: good.zip  [ERROR]");
+    EXPECT_TRUE(Log()[1].startsWith("[NOTE: THE TEMPORARY FOLDER IS NOT USABLE: "));
+    EXPECT_EQ(ReadFile(notAFolder), "a file");
 }
