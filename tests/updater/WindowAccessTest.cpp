@@ -1,5 +1,4 @@
-#include "serial/TComComboBox.h"
-#include "updater/TFQLXUpdate.h"
+#include "ShownWindow.h"
 
 #include <QAccessible>
 #include <QLabel>
@@ -12,23 +11,8 @@
 // The window as a screen reader sees it, through the interfaces Qt hands to the platform's
 // accessibility bridge.
 namespace {
-class WindowAccess : public ::testing::Test {
+class WindowAccess : public ShownWindow {
 protected:
-    void SetUp() override {
-        TComSelect::SetPortSource([](QStringList& list) { list = {"/dev/ttyUSB0"}; });
-        window = std::make_unique<TFQLXUpdate>();
-        window->show();
-    }
-    void TearDown() override {
-        window->close();
-        window.reset();
-        TComSelect::SetPortSource(nullptr);
-    }
-    QWidget* Find(const char* name) {
-        auto* found = window->findChild<QWidget*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
     QAccessibleInterface* Access(const char* name) {
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(Find(name));
         EXPECT_NE(iface, nullptr) << name;
@@ -44,7 +28,6 @@ protected:
                 Walk(child, f);
         }
     }
-    std::unique_ptr<TFQLXUpdate> window;
 };
 } // namespace
 

@@ -1,5 +1,4 @@
-#include "serial/TComComboBox.h"
-#include "updater/TFQLXUpdate.h"
+#include "ShownWindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -110,26 +109,16 @@ const Theme Themes[] = {
     {"dark", DarkPalette},
 };
 
-class WindowLook : public ::testing::TestWithParam<Theme> {
+class WindowLook : public ShownWindow, public ::testing::WithParamInterface<Theme> {
 protected:
     void SetUp() override {
         saved_ = QApplication::palette();
         QApplication::setPalette(GetParam().palette());
-        TComSelect::SetPortSource([](QStringList& list) { list = {"/dev/ttyUSB0"}; });
-        window = std::make_unique<TFQLXUpdate>();
-        window->show();
+        ShownWindow::SetUp();
     }
     void TearDown() override {
-        window->close();
-        window.reset();
-        TComSelect::SetPortSource(nullptr);
+        ShownWindow::TearDown();
         QApplication::setPalette(saved_);
-    }
-
-    QWidget* Find(const char* name) {
-        auto* found = window->findChild<QWidget*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
     }
     QRect Area(const QWidget* widget) {
         return QRect(widget->mapTo(window.get(), QPoint(0, 0)), widget->size());
@@ -151,8 +140,6 @@ protected:
                 QStringLiteral("window-%1-%2.png").arg(GetParam().name, state)));
         return shot;
     }
-
-    std::unique_ptr<TFQLXUpdate> window;
 
 private:
     QPalette saved_;
