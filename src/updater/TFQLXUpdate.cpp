@@ -293,12 +293,11 @@ void TFQLXUpdate::FormCreate() {
     // Private to the user and to this instance, so nobody can plant images or links in it
     // and no other instance empties it or writes its images there; what a killed run left in
     // it is removed. Failure to make it is noticed later, when something is written there.
-    workDirectory_ = workFolder_.Open(SystemTempPath(), WorkFolderName);
-    flasher_.SetWorkDirectory(workDirectory_);
+    flasher_.SetWorkDirectory(workFolder_.Open(SystemTempPath(), WorkFolderName));
     WebText.Data.Add().URL = UpdateServer::VersionFileUrl();
     TWebGetItem& package = WebGet.Items.Add();
     package.URL = UpdateServer::PackageUrl();
-    package.TargetDir = workDirectory_;
+    package.TargetDir = workFolder_.Path();
     // Formatted with the C locale so the version reads 1.01 under any locale, and the
     // process-wide locale is never touched.
     StatusBar->SetText(2, QStringLiteral("Version: ") +

@@ -59,7 +59,7 @@ public:
     bool CloseAllowed() const { return closeAllowed_; }
     bool PortLock() const { return portLock_; }
     bool Busy() const { return busy_; }
-    QString WorkDirectory() const { return workDirectory_; }
+    QString WorkDirectory() const { return workFolder_.Path(); }
 
     void btnCloseClick();
     void imgDevMouseDown(Qt::MouseButton button);
@@ -164,5 +164,4 @@ private:
     bool automaticWebFlow_ = true;  // off once files were named at start
     QStringList startFiles_;
     WorkFolder workFolder_;
-    QString workDirectory_;
 };
