@@ -1,7 +1,7 @@
 #include "updater/FirmwareFileOpener.h"
 
 #include "app/ErrorReport.h"
-#include "updater/FirmwareFileLoader.h"
+#include "firmware/FirmwareFileLoader.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

@@ -5,8 +5,8 @@
 #include "flashing/DeviceFlasher.h"
 #include "flashing/UpdaterView.h"
 #include "serial/TComPort.h"
-#include "updater/FirmwareFileLoader.h"
-#include "updater/WebUpdateFlow.h"
+#include "firmware/FirmwareFileLoader.h"
+#include "firmware/WebUpdateFlow.h"
 #include "web/WebGet.h"
 #include "web/WebText.h"
 

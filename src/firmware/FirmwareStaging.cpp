@@ -1,4 +1,4 @@
-#include "updater/FirmwareStaging.h"
+#include "firmware/FirmwareStaging.h"
 
 #include "app/FileUtils.h"
 #include "app/SafeFiles.h"

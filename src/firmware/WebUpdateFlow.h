@@ -1,6 +1,6 @@
 #pragma once
 
-#include "updater/FirmwareControls.h"
+#include "firmware/FirmwareControls.h"
 
 #include <QString>
 

@@ -1,10 +1,10 @@
-#include "updater/WebUpdateFlow.h"
+#include "firmware/WebUpdateFlow.h"
 
 #include "app/FileUtils.h"
 #include "archive/ZipUnpacker.h"
 #include "flashing/DeviceFlasher.h"
 #include "flashing/UpdaterView.h"
-#include "updater/FirmwareStaging.h"
+#include "firmware/FirmwareStaging.h"
 #include "web/WebGet.h"
 #include "web/WebText.h"
 

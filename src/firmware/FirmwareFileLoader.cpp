@@ -1,12 +1,12 @@
-#include "updater/FirmwareFileLoader.h"
+#include "firmware/FirmwareFileLoader.h"
 
 #include "app/FileUtils.h"
 #include "app/SafeFiles.h"
 #include "archive/ZipUnpacker.h"
 #include "flashing/DeviceFlasher.h"
 #include "flashing/UpdaterView.h"
-#include "updater/FirmwareControls.h"
-#include "updater/FirmwareStaging.h"
+#include "firmware/FirmwareControls.h"
+#include "firmware/FirmwareStaging.h"
 
 #include <QDir>
 #include <QFile>
