@@ -293,6 +293,25 @@ TEST_F(SimTest, PacesAtTheLineRate) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::microseconds(89000));
 }
 
+TEST_F(SimTest, ReplyDelayHoldsEveryAnswerBack) {
+    SimProcess sim(FastArgs({"--reply-delay", "80"}));
+    using std::chrono::steady_clock;
+    {
+        SlavePort port(sim.SlavePath(), B9600);
+        const auto start = steady_clock::now();
+        port.Write(kProbe);
+        ASSERT_EQ(port.Read(55, 2000).size(), 55u);
+        EXPECT_GE(steady_clock::now() - start, std::chrono::milliseconds(80));
+    }
+    auto boot = EnterBootLoader(sim, kOsEntry);
+    for (int seq = 1; seq <= 2; ++seq) {
+        const auto start = steady_clock::now();
+        boot->Write(Packet(seq, BlockData(seq)));
+        ASSERT_EQ(boot->Read(1, 2000), ACK);
+        EXPECT_GE(steady_clock::now() - start, std::chrono::milliseconds(80)) << seq;
+    }
+}
+
 // --- Process housekeeping ----------------------------------------------------------------
 
 long CpuTicks(pid_t pid) {

@@ -153,7 +153,7 @@ void SimDevice::OnNormalByte(const LineReceiver::Byte& byte) {
             return;
         }
         simlog::Line("probe received: answering %s", Printable(o_.probeReply).c_str());
-        tx_.SendAfterCurrent({o_.probeReply, kNormalRate, byte.arrival});
+        tx_.SendAfterCurrent({o_.probeReply, kNormalRate, byte.arrival + Millis(o_.replyDelayMs)});
     } else if (sentence_ == kOsEntry || sentence_ == kExtEntry) {
         const Image into = sentence_ == kOsEntry ? Image::Os : Image::Ext;
         sentence_.clear();
@@ -401,6 +401,7 @@ void SimDevice::StreamSecond(SimTime now) {
 }
 
 void SimDevice::Reply(std::string bytes, SimTime at, bool burst, bool blockAck) {
+    at += Millis(o_.replyDelayMs);
     if (at < lostUntil_) {
         simlog::Line("fault: answer %s lost", Printable(bytes).c_str());
         return;

@@ -195,6 +195,10 @@ const std::vector<OptionSpec>& Specs() {
          "The boot loader returns to normal operation after MS without received bytes "
          "(0: never). Default 30000.",
          IntField(&SimOptions::bootTimeoutMs, 0, kMaxInt)},
+        {"--reply-delay", "MS",
+         "Hold every answer (probe reply, NAK, ACK, CAN) back by MS, as a USB serial "
+         "adapter's latency timer does. Default 0.",
+         IntField(&SimOptions::replyDelayMs, 0, 10000)},
         {"--fault-image", "any|os|ext", "Which image the block faults below apply to. Default any.",
          ParseFaultImage},
         {"--nak-block", "N[,N...]", "NAK the first sending of these blocks; the resend is ACKed.",

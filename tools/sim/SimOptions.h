@@ -31,6 +31,8 @@ struct SimOptions {
     int nakIntervalMs = 1000;
     int charTimeoutMs = 1000;
     int bootTimeoutMs = 30000;
+    // Held back by a USB adapter's latency timer: every answer leaves this much later.
+    int replyDelayMs = 0;
 
     // Faults; block numbers count from 1 within each image.
     FaultImage faultImage = FaultImage::Any;
