@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -33,12 +34,28 @@ int Fd(TComHandle handle) {
     return static_cast<int>(handle);
 }
 
+// USB serial adapters hold received bytes back for a latency timer (16 ms on common chips),
+// which every block's acknowledgement would wait out. Drivers without the setting
+// (pseudo-terminals) refuse the request, and nothing changes.
+void RequestLowLatency(int fd) {
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
+        return;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ioctl(fd, TIOCSSERIAL, &serial);
+}
+
 } // namespace
 
 QString TCustomComPort::DevicePath(const QString& portName) {
     if (portName.contains(QLatin1Char('/')))
         return portName;
     return QStringLiteral("/dev/") + portName;
+}
+
+bool TCustomComPort::InUseError(uint32_t osError) {
+    // The advisory lock is held (EWOULDBLOCK), or TIOCEXCL refused a second open (EBUSY).
+    return osError == EWOULDBLOCK || osError == EBUSY;
 }
 
 void TCustomComPort::OpenHandle() {
@@ -59,6 +76,7 @@ void TCustomComPort::OpenHandle() {
             ::close(fd);
         Raise(CE_OpenFailed, error);
     }
+    RequestLowLatency(fd);
     handle_ = fd;
 }
 

@@ -46,6 +46,11 @@ QString TCustomComPort::DevicePath(const QString& portName) {
     return QStringLiteral("\\\\.\\") + portName;
 }
 
+bool TCustomComPort::InUseError(uint32_t osError) {
+    // A port opened by another program without sharing refuses every other open.
+    return osError == ERROR_ACCESS_DENIED || osError == ERROR_SHARING_VIOLATION;
+}
+
 void TCustomComPort::OpenHandle() {
     const QString path = DevicePath(port_);
     HANDLE handle = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
