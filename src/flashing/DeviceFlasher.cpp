@@ -129,18 +129,18 @@ bool DeviceFlasher::PickImage(int kind) {
     return false;
 }
 
-void DeviceFlasher::btnOSClick() {
+bool DeviceFlasher::btnOSClick() {
     if (IsBusy()) {
         view_.Beep();
-        return;
+        return false;
     }
     if (images_.IsEmpty()) {
         view_.AppendLine(QStringLiteral("-> NO FIRMWARE FILE LOADED!  [ERROR]"));
-        return;
+        return false;
     }
     ActivityScope activity(*this, DeviceActivity::Update);
     if (probe_.ProbePort(true, QString()).isEmpty())
-        return;
+        return false;
 
     BusyStateScope busy(view_);
     view_.AppendLine(QStringLiteral("- FLASHING OS FLASH -"));
@@ -148,37 +148,38 @@ void DeviceFlasher::btnOSClick() {
     view_.SetProgressText(QStringLiteral("0 %"));
     transfer_.SetProgressOffset(0);
     if (!PickImage(ImageClass::KindOS))
-        return;
+        return false;
     if (!transfer_.FlashOSImage())
-        return;
+        return false;
 
     view_.AppendLine(QStringLiteral("-> WAITING 5 SECONDS FOR BOOT DEVICE"));
     view_.SetStatusText(1, QStringLiteral("Waiting 5 sec for boot device..."));
     ProcessMessages();
     SleepMs(BootWaitMs);
     view_.ExtendLastLine(QStringLiteral("  [OK]"));
-    RunExtStep();
+    return RunExtStep();
 }
 
-void DeviceFlasher::btnExtClick() {
+bool DeviceFlasher::btnExtClick() {
     if (IsBusy()) {
         view_.Beep();
-        return;
+        return false;
     }
     ActivityScope activity(*this, DeviceActivity::Update);
-    RunExtStep();
+    return RunExtStep();
 }
 
-void DeviceFlasher::RunExtStep() {
+bool DeviceFlasher::RunExtStep() {
     view_.AppendLine(QStringLiteral("- FLASHING EXTERNAL FLASH -"));
     view_.SetStatusText(1, QStringLiteral("Flashing external Flash..."));
     transfer_.SetProgressOffset(ExtProgressOffset);
     if (!PickImage(ImageClass::KindExt))
-        return;
+        return false;
     if (!transfer_.FlashExtImage())
-        return;
+        return false;
     view_.AppendLine(QStringLiteral(" "));
     view_.AppendLine(QStringLiteral("- QUILLMOOR HAS BEEN UPDATED -"));
     view_.SetStatusText(1, QStringLiteral("Update proceeded!"));
     view_.SetProgressPosition(0);
+    return true;
 }

@@ -35,10 +35,10 @@ public:
     bool tmSearchTimer();
     // ComComboBox picked by the user: probes that port (ignored with a beep while busy).
     void ComComboBoxChange();
-    // btnOS: the complete update.
-    void btnOSClick();
-    // btnExt (hidden): the external-image step on its own.
-    void btnExtClick();
+    // btnOS: the complete update; true when both images went in.
+    bool btnOSClick();
+    // btnExt (hidden): the external-image step on its own; true when the image went in.
+    bool btnExtClick();
     // FormClose.
     void ClosePortIfOpen();
     // The web update flow, after unpacking into folder.
@@ -59,6 +59,9 @@ public:
     void SetWorkDirectory(const QString& path) { workDirectory_ = path; }
     const QString& WorkDirectory() const { return workDirectory_; }
     const TImageList& Images() const { return images_; }
+    // Takes the images another flasher listed in the same work directory, so that several
+    // devices are given the very firmware that was checked once.
+    void AdoptImages(const TImageList& images) { images_ = images; }
     const TFirmwareImage& Image() const { return image_; }
 
     // --- Steps, for the entry points above and for tests ---
@@ -70,7 +73,7 @@ public:
 
 private:
     class ActivityScope;
-    void RunExtStep();
+    bool RunExtStep();
 
     UpdaterView& view_;
     TDeviceLink link_;
