@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QObject>
+#include <cstdio>
+#include <functional>
+
+// What a console program needs of its platform.
+
+// Before the application object exists: no window system is needed (Unix), and the console
+// understands the escape sequences that rewrite lines (Windows).
+void PrepareConsole();
+
+// Whether stream goes to a terminal.
+bool IsTerminal(FILE* stream);
+
+// Calls onBreak on context's thread for each request to stop the program: Ctrl+C, and on
+// Unix SIGTERM and SIGHUP as well; the program then ends its work itself.
+void WatchBreak(QObject* context, std::function<void()> onBreak);

@@ -1,0 +1,106 @@
+#include "cli/FirmwareSource.h"
+
+#include "app/FileUtils.h"
+#include "cli/ProgressPrinter.h"
+#include "web/UpdateServer.h"
+
+#include <QFileInfo>
+
+namespace {
+const QString WorkFolderName = QStringLiteral("QLMUpdate");
+} // namespace
+
+void FirmwareSource::LoadLog::AppendLine(const QString& line) {
+    Flush();
+    pending_ = line;
+    if (line.startsWith(QLatin1String("[NOTE:")))
+        note_ = line;
+}
+
+void FirmwareSource::LoadLog::ExtendLastLine(const QString& suffix) {
+    pending_ += suffix;
+}
+
+void FirmwareSource::LoadLog::Flush() {
+    if (!pending_.trimmed().isEmpty())
+        printer_.Note(pending_);
+    pending_.clear();
+}
+
+FirmwareSource::FirmwareSource(ProgressPrinter& printer)
+    : printer_(printer), log_(printer), flasher_(unusedPort_, log_),
+      webFlow_(webText_, webGet_, zip_, flasher_, log_, *this),
+      loader_(zip_, flasher_, log_, *this) {
+    flasher_.SetWorkDirectory(workFolder_.Open(SystemTempPath(), WorkFolderName));
+    // Nobody is there to answer a password request; an encrypted package is refused.
+    zip_.PasswordPrompt = [](const QString&) {
+        return TZipPasswordReply{TZipPasswordAnswer::CancelAll, QString()};
+    };
+    webGet_.ShowDialog = false;
+    webGet_.OnCopyProgress = [this](TWebGet&, int, uint64_t size, uint64_t total) {
+        printer_.Download(qint64(size), qint64(total));
+    };
+    webText_.OnCollectError = [this](TWebText&, int, int code) {
+        problem_ = code < 0 ? QStringLiteral("the update server cannot be reached")
+                            : QStringLiteral("the update server answered with status %1").arg(code);
+    };
+    webGet_.OnErrorInfo = [this](TWebGet&, int, const QString& info) {
+        problem_ = QStringLiteral("the package download failed: %1").arg(info);
+    };
+}
+
+FirmwareSource::~FirmwareSource() {
+    workFolder_.Remove();
+}
+
+bool FirmwareSource::Load(const QStringList& files, const QString& server) {
+    const bool loaded = files.isEmpty() ? LoadFromServer(server) : LoadFiles(files);
+    log_.Flush();
+    return loaded;
+}
+
+bool FirmwareSource::LoadFiles(const QStringList& files) {
+    QStringList paths;
+    QStringList names;
+    for (const QString& file : files) {
+        paths << QFileInfo(file).absoluteFilePath();
+        names << file;
+    }
+    subject_ = names.join(QStringLiteral(", "));
+    if (loader_.Load(paths))
+        return true;
+    problem_ = ProgressPrinter::MonitorText(log_.LastNote());
+    if (problem_.isEmpty())
+        problem_ = QStringLiteral("the firmware could not be loaded");
+    return false;
+}
+
+bool FirmwareSource::LoadFromServer(const QString& server) {
+    const QString base = server.isEmpty() ? UpdateServer::BaseUrl() : server;
+    webText_.Data.Clear();
+    webText_.Data.Add().URL = base + UpdateServer::VersionFilePath;
+    webGet_.Items.Clear();
+    TWebGetItem& package = webGet_.Items.Add();
+    package.URL = base + UpdateServer::PackagePath;
+    package.TargetDir = flasher_.WorkDirectory();
+    subject_ = base;
+    problem_.clear();
+    if (webFlow_.Run())
+        return true;
+    if (problem_.isEmpty())
+        problem_ = webText_.Data[0].Found ? QStringLiteral("the package holds no usable firmware")
+                                          : QStringLiteral("no version file on the server");
+    return false;
+}
+
+void FirmwareSource::Cancel() {
+    webFlow_.Cancel();
+    loader_.Cancel();
+}
+
+void FirmwareSource::SetWebCaption(const QString& caption) {
+    // "Firmware Webcheck (Vers.: 2.17)": the version the server offers.
+    const int at = caption.indexOf(QLatin1String("Vers.: "));
+    if (at >= 0)
+        version_ = caption.mid(at + 7).chopped(1);
+}

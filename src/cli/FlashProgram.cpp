@@ -1,0 +1,260 @@
+#include "cli/FlashProgram.h"
+
+#include "app/MessagePresenter.h"
+#include "cli/FirmwareSource.h"
+#include "cli/ProgressPrinter.h"
+#include "serial/EComPort.h"
+#include "serial/EnumComPorts.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QPointer>
+
+namespace {
+// The ZIP component's message boxes, as error lines.
+class PrintedMessages : public MessagePresenter {
+public:
+    PrintedMessages(ProgressPrinter& printer, const FirmwareSource*& firmware)
+        : printer_(printer), firmware_(firmware) {}
+    void ShowMessage(const QString&, const QString& text, Icon) override {
+        printer_.Error(firmware_ ? firmware_->Subject() : QString(),
+                       QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    }
+
+private:
+    ProgressPrinter& printer_;
+    const FirmwareSource*& firmware_;
+};
+
+class PresenterScope {
+public:
+    explicit PresenterScope(MessagePresenter& presenter) { MessagePresenter::Install(&presenter); }
+    ~PresenterScope() { MessagePresenter::Install(nullptr); }
+    PresenterScope(const PresenterScope&) = delete;
+    PresenterScope& operator=(const PresenterScope&) = delete;
+};
+} // namespace
+
+FlashProgram::FlashProgram(const FlashCommandLine& line, ProgressPrinter& printer)
+    : line_(line), printer_(printer) {}
+
+FlashProgram::~FlashProgram() = default;
+
+int FlashProgram::Run() {
+    const FirmwareSource* shown = nullptr;
+    PrintedMessages messages(printer_, shown);
+    PresenterScope presenter(messages);
+    if (line_.action == FlashCommandLine::Action::List)
+        return List();
+    FirmwareSource firmware(printer_);
+    firmware_ = &firmware;
+    shown = &firmware;
+    const int status = Update();
+    firmware_ = nullptr;
+    return status;
+}
+
+void FlashProgram::Stop() {
+    stop_ = true;
+    if (firmware_)
+        firmware_->Cancel();
+}
+
+bool FlashProgram::ListPorts(QStringList& ports) {
+    try {
+        EnumComPorts(ports);
+    } catch (const EComPort& error) {
+        printer_.Error(QString(), error.Message());
+    }
+    if (ports.isEmpty()) {
+        printer_.Error(QString(), QStringLiteral("no serial port found"));
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<DeviceJob> FlashProgram::MakeJob(DeviceJob::Mode mode, const QString& port) {
+    QPointer<ProgressPrinter> printer(&printer_);
+    auto job = std::make_unique<DeviceJob>(mode, port, stop_, [printer](const DeviceReport& r) {
+        // From the device's thread to the printer's.
+        QMetaObject::invokeMethod(
+            printer.data(),
+            [printer, r] {
+                if (printer)
+                    printer->Device(r);
+            },
+            Qt::QueuedConnection);
+    });
+    job->SetFirmware(workDirectory_, images_);
+    return job;
+}
+
+void FlashProgram::RunAll(Jobs& jobs) {
+    QEventLoop loop;
+    int running = 0;
+    for (auto& job : jobs) {
+        connect(job.get(), &QThread::finished, &loop, [&loop, &running] {
+            if (--running == 0)
+                loop.quit();
+        });
+        ++running;
+        job->start();
+    }
+    if (running > 0)
+        loop.exec();
+    for (auto& job : jobs)
+        job->wait();
+}
+
+QString FlashProgram::Search(const QStringList& ports) {
+    Jobs probes;
+    for (const QString& port : ports)
+        probes.push_back(MakeJob(DeviceJob::Mode::Probe, port));
+    RunAll(probes);
+    for (const auto& probe : probes)
+        if (probe->Result() == DeviceJob::Outcome::Answered)
+            return probe->Port();
+    return {};
+}
+
+int FlashProgram::List() {
+    QStringList ports;
+    if (!ListPorts(ports))
+        return NoDevice;
+    Jobs probes;
+    for (const QString& port : ports)
+        probes.push_back(MakeJob(DeviceJob::Mode::Probe, port));
+    RunAll(probes);
+    int width = 0;
+    for (const QString& port : ports)
+        width = qMax(width, int(port.size()));
+    int answering = 0;
+    for (const auto& probe : probes) {
+        QString state;
+        switch (probe->Result()) {
+        case DeviceJob::Outcome::Answered:
+            state = QStringLiteral("device answers");
+            ++answering;
+            break;
+        case DeviceJob::Outcome::InUse:
+            state = QStringLiteral("in use by another program");
+            break;
+        case DeviceJob::Outcome::NotFound:
+            state = QStringLiteral("no answer");
+            break;
+        default:
+            state = QStringLiteral("cannot be opened: ") + probe->Reason();
+            break;
+        }
+        if (printer_.OutputStyle() == ProgressPrinter::Style::Json)
+            printer_.Event(
+                {{QStringLiteral("event"), QStringLiteral("port")},
+                 {QStringLiteral("port"), probe->Port()},
+                 {QStringLiteral("device"), probe->Result() == DeviceJob::Outcome::Answered},
+                 {QStringLiteral("state"), state}});
+        else
+            std::printf("%s  %s\n", probe->Port().leftJustified(width).toLocal8Bit().constData(),
+                        state.toLocal8Bit().constData());
+    }
+    std::fflush(stdout);
+    return answering > 0 ? AllUpdated : NoDevice;
+}
+
+int FlashProgram::Update() {
+    if (!firmware_->Load(line_.files, line_.server)) {
+        if (stop_) {
+            printer_.Error(firmware_->Subject(), QStringLiteral("aborted"));
+            return DeviceFailed;
+        }
+        printer_.Error(firmware_->Subject(), firmware_->Problem());
+        printer_.Event({{QStringLiteral("event"), QStringLiteral("firmware")},
+                        {QStringLiteral("ok"), false},
+                        {QStringLiteral("source"), firmware_->Subject()},
+                        {QStringLiteral("reason"), firmware_->Problem()}});
+        return NoFirmware;
+    }
+    images_ = firmware_->Images();
+    workDirectory_ = firmware_->WorkDirectory();
+    QJsonObject loaded{{QStringLiteral("event"), QStringLiteral("firmware")},
+                       {QStringLiteral("ok"), true},
+                       {QStringLiteral("source"), firmware_->Subject()}};
+    if (!firmware_->Version().isEmpty())
+        loaded[QStringLiteral("version")] = firmware_->Version();
+    printer_.Event(loaded);
+    if (stop_)
+        return DeviceFailed;
+
+    const bool named = !line_.ports.isEmpty();
+    QStringList ports = line_.ports;
+    if (!named && !ListPorts(ports))
+        return NoDevice;
+    if (!named && !line_.all) {
+        const QString found = Search(ports);
+        if (stop_)
+            return DeviceFailed;
+        if (found.isEmpty()) {
+            printer_.Error(QString(), QStringLiteral("no Quillmoor device answers on any port"));
+            return NoDevice;
+        }
+        ports = QStringList{found};
+    }
+    Jobs jobs;
+    for (const QString& port : ports)
+        jobs.push_back(MakeJob(DeviceJob::Mode::Update, port));
+    RunAll(jobs);
+    return Conclude(jobs, named);
+}
+
+int FlashProgram::Conclude(const Jobs& jobs, bool named) {
+    using Outcome = DeviceJob::Outcome;
+    int found = 0;
+    int updated = 0;
+    bool trouble = false;
+    QStringList failed;
+    for (const auto& job : jobs) {
+        const Outcome outcome = job->Result();
+        found += job->DeviceFound() ? 1 : 0;
+        updated += outcome == Outcome::Updated ? 1 : 0;
+        if (outcome == Outcome::Updated)
+            continue;
+        const QString reason = outcome == Outcome::Aborted
+                                   ? QStringLiteral("aborted")
+                                   : ProgressPrinter::MonitorText(job->Reason());
+        // Searching every port, a port without a device is no failure; one that is in use
+        // may be another program's device, but is worth a word.
+        if (!named && outcome == Outcome::NotFound)
+            continue;
+        if (!named && outcome == Outcome::InUse) {
+            printer_.Note(QStringLiteral("%1: skipped, %2").arg(job->Port(), reason));
+            continue;
+        }
+        trouble = true;
+        failed << job->Port();
+        printer_.Error(job->Port(), reason);
+    }
+    // No device at all is its own status, unless a named port failed for another reason.
+    bool unreachable = false;
+    for (const auto& job : jobs)
+        unreachable |=
+            named && (job->Result() == Outcome::InUse || job->Result() == Outcome::Failed);
+    int status = AllUpdated;
+    if (stop_ || (trouble && found > 0) || (found == 0 && unreachable))
+        status = DeviceFailed;
+    else if (found == 0)
+        status = NoDevice;
+    QString text = QStringLiteral("%1 of %2 %3 updated")
+                       .arg(updated)
+                       .arg(found)
+                       .arg(found == 1 ? QStringLiteral("device") : QStringLiteral("devices"));
+    if (!failed.isEmpty())
+        text += QStringLiteral("; failed: ") + failed.join(QStringLiteral(", "));
+    if (stop_)
+        text += QStringLiteral(" (stopped)");
+    printer_.Summary(text, {{QStringLiteral("event"), QStringLiteral("summary")},
+                            {QStringLiteral("updated"), updated},
+                            {QStringLiteral("found"), found},
+                            {QStringLiteral("failed"), QJsonArray::fromStringList(failed)},
+                            {QStringLiteral("status"), status}});
+    return status;
+}

@@ -1,0 +1,249 @@
+#include "cli/ProgressPrinter.h"
+
+#include <QJsonDocument>
+#include <QTimer>
+
+namespace {
+const QString Program = QStringLiteral("quillmoor-flash");
+// The terminal's lines are drawn at most this often; progress comes with every block.
+constexpr int RedrawMs = 200;
+
+void Put(FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+QString Clock(int seconds) {
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+} // namespace
+
+ProgressPrinter::ProgressPrinter(Style style, bool quiet, FILE* out, FILE* err)
+    : style_(style), quiet_(quiet), out_(out), err_(err) {
+    redraw_ = new QTimer(this);
+    redraw_->setInterval(RedrawMs);
+    connect(redraw_, &QTimer::timeout, this, [this] {
+        if (dirty_)
+            Redraw();
+    });
+}
+
+ProgressPrinter::~ProgressPrinter() = default;
+
+QString ProgressPrinter::MonitorText(QString line) {
+    line = line.trimmed();
+    if (line.endsWith(QLatin1String("[ERROR]")))
+        line.chop(7);
+    if (line.startsWith(QLatin1String("->")))
+        line.remove(0, 2);
+    else if (line.startsWith(QLatin1String("- ")) && line.endsWith(QLatin1String(" -")))
+        line = line.mid(2, line.size() - 4);
+    if (line.startsWith(QLatin1String("[NOTE:")) && line.endsWith(QLatin1Char(']')))
+        line = line.mid(6, line.size() - 7);
+    return line.trimmed();
+}
+
+ProgressPrinter::Row& ProgressPrinter::RowOf(const QString& port) {
+    for (Row& row : rows_)
+        if (row.port == port)
+            return row;
+    portWidth_ = qMax(portWidth_, int(port.size()));
+    rows_.append(Row{port, QString(), -1});
+    return rows_.last();
+}
+
+QString ProgressPrinter::ProgressText(const DeviceReport& r) const {
+    QString text = QStringLiteral("%1 %2/%3  %4 %")
+                       .arg(r.image, -3)
+                       .arg(r.blocks, 3)
+                       .arg(r.total, -3)
+                       .arg(r.percent, 3);
+    if (r.bytesPerSecond > 0)
+        text += QStringLiteral("  %1 kB/s").arg(r.bytesPerSecond / 1000.0, 4, 'f', 1);
+    if (r.secondsLeft >= 0)
+        text += QStringLiteral("  %1 left").arg(Clock(r.secondsLeft));
+    return text;
+}
+
+void ProgressPrinter::Device(const DeviceReport& r) {
+    using Kind = DeviceReport::Kind;
+    if (style_ == Style::Json) {
+        static const char* const names[] = {"found",   "image", "progress", "nak",
+                                            "timeout", "done",  "failed"};
+        QJsonObject event{{QStringLiteral("event"), QLatin1String(names[int(r.kind)])},
+                          {QStringLiteral("port"), r.port}};
+        if (r.kind != Kind::Found) {
+            event[QStringLiteral("image")] = r.image;
+            event[QStringLiteral("blocks")] = r.blocks;
+            event[QStringLiteral("total")] = r.total;
+            event[QStringLiteral("percent")] = r.percent;
+        }
+        if (r.kind == Kind::Progress) {
+            // Every whole percent is enough for a program.
+            Row& row = RowOf(r.port);
+            if (row.tenth == r.percent)
+                return;
+            row.tenth = r.percent;
+            event[QStringLiteral("bytes_per_second")] = qRound(r.bytesPerSecond);
+            event[QStringLiteral("seconds_left")] = r.secondsLeft;
+        }
+        if (r.kind == Kind::Failed) {
+            event[QStringLiteral("reason")] =
+                r.aborted ? QStringLiteral("aborted") : MonitorText(r.reason);
+            event[QStringLiteral("aborted")] = r.aborted;
+        }
+        WriteJson(event);
+        return;
+    }
+    Row& row = RowOf(r.port);
+    switch (r.kind) {
+    case Kind::Found:
+        row.text = QStringLiteral("found");
+        break;
+    case Kind::ImageStart:
+    case Kind::Progress:
+        row.text = ProgressText(r);
+        break;
+    case Kind::Nak:
+        if (style_ == Style::Lines && !quiet_)
+            Line(QStringLiteral("%1  NAK at %2 block %3")
+                     .arg(r.port.leftJustified(portWidth_), r.image)
+                     .arg(r.blocks + 1));
+        return;
+    case Kind::Timeout:
+        return; // the failure that follows says it
+    case Kind::Done:
+        row.text = QStringLiteral("done  100 %");
+        break;
+    case Kind::Failed:
+        row.text = r.aborted ? QStringLiteral("aborted")
+                             : QStringLiteral("failed: ") + MonitorText(r.reason);
+        break;
+    }
+    if (quiet_)
+        return;
+    if (style_ == Style::Terminal) {
+        dirty_ = true;
+        if (r.kind == Kind::Progress) {
+            if (!redraw_->isActive())
+                redraw_->start();
+        } else {
+            Redraw();
+        }
+        return;
+    }
+    // Lines: at each tenth of the way and at every change of state.
+    const int tenth = r.percent / 10;
+    if (r.kind == Kind::Progress && tenth == row.tenth)
+        return;
+    if (r.kind == Kind::Progress || r.kind == Kind::ImageStart)
+        row.tenth = tenth;
+    Line(QStringLiteral("%1  %2").arg(r.port.leftJustified(portWidth_), row.text));
+}
+
+void ProgressPrinter::Error(const QString& subject, const QString& text) {
+    EraseRows();
+    Put(err_, subject.isEmpty() ? QStringLiteral("%1: %2\n").arg(Program, text)
+                                : QStringLiteral("%1: %2: %3\n").arg(Program, subject, text));
+    if (style_ == Style::Terminal && !quiet_ && !rows_.isEmpty())
+        Redraw();
+}
+
+void ProgressPrinter::Note(const QString& text) {
+    if (quiet_ || style_ == Style::Json)
+        return;
+    Line(text);
+}
+
+void ProgressPrinter::Download(qint64 received, qint64 total) {
+    const int percent = total > 0 ? int(received * 100 / total) : -1;
+    if (style_ == Style::Json) {
+        const int tenth = percent / 10;
+        if (tenth == downloadTenth_)
+            return;
+        downloadTenth_ = tenth;
+        WriteJson({{QStringLiteral("event"), QStringLiteral("download")},
+                   {QStringLiteral("bytes"), received},
+                   {QStringLiteral("total"), total},
+                   {QStringLiteral("percent"), percent}});
+        return;
+    }
+    if (quiet_)
+        return;
+    QString text = QStringLiteral("download  %1 kB").arg(received / 1024);
+    if (total > 0)
+        text += QStringLiteral(" of %1 kB  %2 %").arg(total / 1024).arg(percent);
+    if (style_ == Style::Terminal) {
+        Put(out_, QStringLiteral("\r\x1b[K") + text);
+        downloadShown_ = true;
+        return;
+    }
+    const int tenth = percent / 10;
+    if (tenth != downloadTenth_) {
+        downloadTenth_ = tenth;
+        Line(text);
+    }
+}
+
+void ProgressPrinter::Event(const QJsonObject& event) {
+    if (style_ == Style::Json)
+        WriteJson(event);
+}
+
+void ProgressPrinter::Summary(const QString& text, const QJsonObject& event) {
+    if (style_ == Style::Json) {
+        WriteJson(event);
+        return;
+    }
+    Finish();
+    rows_.clear(); // the device lines stay above the summary as they are
+    Line(text);
+}
+
+void ProgressPrinter::Finish() {
+    if (style_ == Style::Terminal && !quiet_ && dirty_)
+        Redraw();
+    redraw_->stop();
+    drawn_ = 0;
+}
+
+void ProgressPrinter::Line(const QString& text) {
+    EraseRows();
+    if (downloadShown_) {
+        Put(out_, QStringLiteral("\n"));
+        downloadShown_ = false;
+    }
+    Put(out_, text + QLatin1Char('\n'));
+    if (style_ == Style::Terminal && !quiet_ && !rows_.isEmpty())
+        Redraw();
+}
+
+void ProgressPrinter::EraseRows() {
+    if (style_ != Style::Terminal || drawn_ == 0)
+        return;
+    Put(out_, QStringLiteral("\x1b[%1A\r\x1b[J").arg(drawn_));
+    drawn_ = 0;
+}
+
+void ProgressPrinter::Redraw() {
+    if (style_ != Style::Terminal || quiet_)
+        return;
+    if (downloadShown_) {
+        Put(out_, QStringLiteral("\n"));
+        downloadShown_ = false;
+    }
+    QString text;
+    if (drawn_ > 0)
+        text += QStringLiteral("\x1b[%1A").arg(drawn_);
+    for (const Row& row : rows_)
+        text +=
+            QStringLiteral("\r\x1b[K%1  %2\n").arg(row.port.leftJustified(portWidth_), row.text);
+    Put(out_, text);
+    drawn_ = int(rows_.size());
+    dirty_ = false;
+}
+
+void ProgressPrinter::WriteJson(const QJsonObject& object) {
+    Put(out_, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+                  QLatin1Char('\n'));
+}

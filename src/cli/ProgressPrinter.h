@@ -1,0 +1,69 @@
+#pragma once
+
+#include "cli/DeviceReport.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <cstdio>
+
+class QTimer;
+
+// Everything quillmoor-flash prints. On a terminal, one line per device rewritten in place;
+// otherwise a line at each tenth of the way; with --json one object per line. Errors go to
+// stderr in every style. Lives on the main thread.
+class ProgressPrinter : public QObject {
+    Q_OBJECT
+public:
+    enum class Style { Terminal, Lines, Json };
+
+    ProgressPrinter(Style style, bool quiet, FILE* out, FILE* err);
+    ~ProgressPrinter() override;
+
+    Style OutputStyle() const { return style_; }
+    bool Quiet() const { return quiet_; }
+
+    void Device(const DeviceReport& report);
+    // "quillmoor-flash: subject: text" on stderr.
+    void Error(const QString& subject, const QString& text);
+    // A line for people: not with --quiet or --json.
+    void Note(const QString& text);
+    // The package download's progress.
+    void Download(qint64 received, qint64 total);
+    // A JSON event; nothing in the other styles.
+    void Event(const QJsonObject& event);
+    // The last words: printed in every style but JSON, where event is printed instead.
+    void Summary(const QString& text, const QJsonObject& event);
+    // Leaves the device lines as they are, below the cursor.
+    void Finish();
+
+    // A Monitor log text without its arrows, dashes and [ERROR].
+    static QString MonitorText(QString line);
+
+private:
+    struct Row {
+        QString port;
+        QString text;
+        int tenth = -1;
+    };
+    Row& RowOf(const QString& port);
+    QString ProgressText(const DeviceReport& report) const;
+    void Line(const QString& text);
+    void Redraw();
+    void EraseRows();
+    void WriteJson(const QJsonObject& object);
+
+    Style style_;
+    bool quiet_;
+    FILE* out_;
+    FILE* err_;
+    QList<Row> rows_;
+    int drawn_ = 0;
+    bool dirty_ = false;
+    int portWidth_ = 0;
+    QTimer* redraw_ = nullptr;
+    int downloadTenth_ = -1;
+    bool downloadShown_ = false;
+};

@@ -1,0 +1,56 @@
+#include "app/AppInfo.h"
+#include "app/CommandLine.h"
+#include "app/QlmApplication.h"
+#include "cli/Console.h"
+#include "cli/FlashCommandLine.h"
+#include "cli/FlashProgram.h"
+#include "cli/ProgressPrinter.h"
+
+#include <cstdio>
+
+namespace {
+const QString ProgramName = QStringLiteral("quillmoor-flash");
+
+void Print(FILE* stream, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+}
+
+// The program's own lines are its whole output; Qt's warnings about its surroundings
+// (no runtime folder, no display) would only break the lines that programs read.
+void OnlyCriticalMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        Print(stderr, ProgramName + QStringLiteral(": ") + message + QLatin1Char('\n'));
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    QStringList raw;
+    for (int i = 1; i < argc; ++i)
+        raw << QString::fromLocal8Bit(argv[i]);
+    const FlashCommandLine line = FlashCommandLine::Parse(raw);
+    switch (line.action) {
+    case FlashCommandLine::Action::Help:
+        Print(stdout, FlashCommandLine::Usage(ProgramName));
+        return FlashProgram::AllUpdated;
+    case FlashCommandLine::Action::Version:
+        Print(stdout, CommandLine::VersionText(ProgramName));
+        return FlashProgram::AllUpdated;
+    case FlashCommandLine::Action::Error:
+        Print(stderr, ProgramName + QStringLiteral(": ") + line.error +
+                          QStringLiteral("\nTry '%1 --help' for more.\n").arg(ProgramName));
+        return FlashProgram::BadCommandLine;
+    default:
+        break;
+    }
+    PrepareConsole();
+    qInstallMessageHandler(OnlyCriticalMessages);
+    QlmApplication app(argc, argv);
+    QlmApplication::setApplicationName(AppInfo::Title);
+    const auto style = line.json            ? ProgressPrinter::Style::Json
+                       : IsTerminal(stdout) ? ProgressPrinter::Style::Terminal
+                                            : ProgressPrinter::Style::Lines;
+    ProgressPrinter printer(style, line.quiet, stdout, stderr);
+    FlashProgram program(line, printer);
+    WatchBreak(&program, [&program] { program.Stop(); });
+    return program.Run();
+}
