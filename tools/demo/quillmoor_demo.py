@@ -136,15 +136,20 @@ class SimDevice:
     """The simulated Quillmoor on a pseudo-terminal (linked to link if given: a COM port of a
     Wine prefix, say)."""
 
-    def __init__(self, ws, sim, options=(), pace=True, link=None):
-        self.out = ws.sub("device", "received")
+    def __init__(self, ws, sim, options=(), pace=True, link=None, name="device", log=None):
+        self.out = ws.sub(name, "received")
         os.makedirs(self.out, exist_ok=True)
-        self.stats = ws.sub("device", "stats.txt")
+        self.stats = ws.sub(name, "stats.txt")
         args = [sim, "--out", self.out, "--stats", self.stats]
         args += ["--pace"] if pace else ["--no-pace"]
         args += ["--link", link] if link else []
         args += list(options)
-        self.child = ws.start(args)
+        if log:
+            args.append("--verbose")
+            with open(log, "w") as sink:
+                self.child = ws.start(args, stderr=sink)
+        else:
+            self.child = ws.start(args)
         self.port = read_first_line(self.child.process, 20, "the simulated device")
 
     def received(self, kind):

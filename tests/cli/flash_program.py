@@ -1,0 +1,345 @@
+#!/usr/bin/env python3
+"""quillmoor-flash against simulated devices: one case per run, named on the command line.
+
+Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
+                                interrupt, terminal, web)
+"""
+import fcntl
+import json
+import os
+import pty
+import re
+import select
+import signal
+import subprocess
+import sys
+import time
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
+
+from quillmoor_demo import (SERVER_DIR, SimDevice, UpdateServer, Workspace,  # noqa: E402
+                            build_dir, padded, wait_for)
+
+OS_SIZE, EXT_SIZE = 491516, 98304
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def program():
+    return os.path.join(build_dir(), "src", "cli", "quillmoor-flash")
+
+
+def sim_program():
+    return os.path.join(build_dir(), "tools", "sim", "quillmoor-sim")
+
+
+class Run:
+    """One run of the program with a private temporary folder, whose emptiness afterwards
+    shows that the work folder went with it."""
+
+    def __init__(self, ws, name, ports=(), env=None):
+        self.tmp = ws.sub(name, "tmp")
+        os.makedirs(self.tmp, exist_ok=True)
+        self.env = dict(os.environ, TMPDIR=self.tmp, QLM_EXTRA_PORTS=":".join(ports))
+        # Qt makes a runtime folder in the temporary folder when there is none.
+        runtime = ws.sub(name, "runtime")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        self.env["XDG_RUNTIME_DIR"] = runtime
+        self.env.update(env or {})
+
+    def __call__(self, *args, timeout=240):
+        done = subprocess.run([program(), *args], env=self.env, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=timeout)
+        return done.returncode, done.stdout, done.stderr
+
+    def leftovers(self):
+        return os.listdir(self.tmp)
+
+
+def make_package(ws, name="pkg.zip", members=None, seed=3):
+    """A package of two random images (or of the members given); the images' bytes."""
+    import random
+    rng = random.Random(seed)
+    os_image = bytes(rng.getrandbits(8) for _ in range(OS_SIZE))
+    ext_image = bytes(rng.getrandbits(8) for _ in range(EXT_SIZE))
+    path = ws.sub("firmware", name)
+    if members is None:
+        members = {"QLM_OS.bin": os_image, "QLM_EXT.bin": ext_image}
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for member, data in members.items():
+            archive.writestr(member, data)
+    return path, os_image, ext_image
+
+
+def device_holds(device, os_image, ext_image):
+    return (device.received("os") == padded(os_image) and
+            device.received("ext") == padded(ext_image))
+
+
+def json_lines(text):
+    events = [json.loads(line) for line in text.splitlines()]
+    for event in events:
+        check(isinstance(event, dict) and "event" in event, f"not an event: {event}")
+    return events
+
+
+# --- Cases ------------------------------------------------------------------------------------
+
+def case_single_port(ws):
+    package, os_image, ext_image = make_package(ws)
+    device = SimDevice(ws, sim_program(), pace=False)
+    other = SimDevice(ws, sim_program(), pace=False, name="other")
+    run = Run(ws, "run", [device.port, other.port])
+    status, out, err = run("--port", device.port, package)
+    check(status == 0, f"exit status {status}, stderr: {err}")
+    check(device_holds(device, os_image, ext_image), "the device does not hold both images")
+    check(other.received("os") is None, "a device on another port was written")
+    lines = out.splitlines()
+    # Not a terminal: a line at each tenth of the way, then the end and the summary.
+    progress = [line for line in lines if re.search(r"\s(OS|EXT)\s+\d+/(480|96)\s+\d+ %", line)]
+    check(len(progress) >= 10, f"too few progress lines: {out}")
+    check(any(line.endswith("done  100 %") for line in lines), f"no end line: {out}")
+    check(lines[-1] == "1 of 1 device updated", f"summary: {lines[-1]!r}")
+    check(err == "", f"stderr: {err}")
+    check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+
+
+def case_all_one_vanishes(ws):
+    package, os_image, ext_image = make_package(ws)
+    good = [SimDevice(ws, sim_program(), pace=False, name=f"good{i}") for i in range(2)]
+    gone = SimDevice(ws, sim_program(), ["--hangup-at", "60"], pace=False, name="gone")
+    silent = SimDevice(ws, sim_program(), ["--no-answer"], pace=False, name="silent")
+    run = Run(ws, "run", [good[0].port, gone.port, silent.port, good[1].port])
+    status, out, err = run("--all", package)
+    check(status == 1, f"exit status {status}, stderr: {err}")
+    for device in good:
+        check(device_holds(device, os_image, ext_image), f"{device.port} was not updated")
+    check(gone.received("os") is None, "the vanished device holds an image")
+    errors = err.splitlines()
+    check(len(errors) == 1 and errors[0].startswith(f"quillmoor-flash: {gone.port}: "),
+          f"stderr does not name the failing port alone: {err}")
+    check(silent.port not in err + out, "a port without a device was reported")
+    check(out.splitlines()[-1] == f"2 of 3 devices updated; failed: {gone.port}",
+          f"summary: {out.splitlines()[-1]!r}")
+    check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+
+
+def case_list(ws):
+    device = SimDevice(ws, sim_program(), pace=False)
+    silent = SimDevice(ws, sim_program(), ["--no-answer"], pace=False, name="silent")
+    held = SimDevice(ws, sim_program(), pace=False, name="held")
+    run = Run(ws, "run", [device.port, silent.port, held.port])
+    fd = os.open(held.port, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        status, out, err = run("--list")
+        _, json_out, _ = run("--list", "--json")
+    finally:
+        os.close(fd)
+    check(status == 0, f"exit status {status}, stderr: {err}")
+    states = {line.split()[0]: line.split(None, 1)[1] for line in out.splitlines()}
+    check(states.get(device.port) == "device answers", f"listing: {out}")
+    check(states.get(silent.port) == "no answer", f"listing: {out}")
+    check(states.get(held.port) == "in use by another program", f"listing: {out}")
+    events = {e["port"]: e for e in json_lines(json_out)}
+    check(events[device.port]["device"] is True and events[silent.port]["device"] is False,
+          f"JSON listing: {json_out}")
+    status, _, _ = Run(ws, "run2", [silent.port])("--list")
+    check(status == 3, f"--list with no device: exit status {status}")
+
+
+def case_exit_status(ws):
+    package, _, _ = make_package(ws)
+    no_images, _, _ = make_package(ws, "other.zip", {"readme.txt": b"no firmware here"})
+    several, _, _ = make_package(ws, "several.zip", {"QLM_OS.bin": b"\0" * OS_SIZE,
+                                                     "QLM_OS2.bin": b"\1" * OS_SIZE,
+                                                     "QLM_EXT.bin": b"\2" * EXT_SIZE})
+    log = ws.sub("device.log")
+    device = SimDevice(ws, sim_program(), pace=False, log=log)
+    silent = SimDevice(ws, sim_program(), ["--no-answer"], pace=False, name="silent")
+    run = Run(ws, "run", [silent.port, device.port])
+    closed = "http://127.0.0.1:9"  # the discard port: nobody answers there
+    cases = [
+        (["--bogus"], 2, "unknown option --bogus"),
+        (["--all", "--port", silent.port, package], 2, "exclude each other"),
+        (["--port"], 2, "needs a port name"),
+        (["--list", package], 2, "--list takes no"),
+        ([package, package, package], 2, "one firmware package"),
+        (["--port", device.port, ws.sub("missing.zip")], 4, "FILE NOT FOUND: missing.zip"),
+        (["--port", device.port, no_images], 4,
+         "THE PACKAGE DOES NOT HOLD THE TWO FIRMWARE IMAGES"),
+        (["--all", several], 4, "THE PACKAGE HOLDS MORE THAN ONE IMAGE OF A SIZE"),
+        (["--port", device.port, "--server", closed], 4, closed),
+    ]
+    for args, expected, text in cases:
+        status, out, err = run(*args)
+        check(status == expected, f"{args}: exit status {status}, not {expected}; {err}")
+        check(text in out + err, f"{args}: {text!r} not said: {out}{err}")
+        check(len(err.splitlines()) <= 2, f"{args}: stderr {err}")
+    # Firmware that fails its checks is refused before any port is opened.
+    with open(log) as f:
+        heard = [line for line in f if "received" in line]
+    check(heard == [], f"the device was spoken to: {heard}")
+    device.child.stop()
+    run = Run(ws, "run2", [silent.port])
+    cases = [
+        (["--port", silent.port, package], 3, f"{silent.port}: QUILLMOOR DOES NOT ANSWER!"),
+        (["--all", package], 3, "0 of 0 devices updated"),
+        ([package], 3, "no Quillmoor device answers"),
+    ]
+    for args, expected, text in cases:
+        status, out, err = run(*args)
+        check(status == expected, f"{args}: exit status {status}, not {expected}; {err}")
+        check(text in out + err, f"{args}: {text!r} not said: {out}{err}")
+    check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+    # A port that another program holds is named as in use.
+    fd = os.open(silent.port, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        status, out, err = run("--port", silent.port, package)
+    finally:
+        os.close(fd)
+    check(status == 1, f"held port: exit status {status}")
+    check(f"{silent.port}: the port is in use by another program" in err, f"held port: {err}")
+
+
+def case_json(ws):
+    package, os_image, ext_image = make_package(ws)
+    device = SimDevice(ws, sim_program(), ["--nak-block", "7"], pace=False)
+    run = Run(ws, "run", [device.port])
+    status, out, err = run("--json", "--port", device.port, package)
+    check(status == 0, f"exit status {status}: {err}")
+    check(device_holds(device, os_image, ext_image), "the device does not hold both images")
+    events = json_lines(out)
+    kinds = [e["event"] for e in events]
+    check(kinds[0] == "firmware" and events[0]["ok"] is True, f"first event: {events[0]}")
+    check(kinds[1] == "found" and events[1]["port"] == device.port, f"found: {events[1]}")
+    images = [e for e in events if e["event"] == "image"]
+    check([(e["image"], e["total"]) for e in images] == [("OS", 480), ("EXT", 96)],
+          f"image events: {images}")
+    progress = [e for e in events if e["event"] == "progress"]
+    keys = {"event", "port", "image", "blocks", "total", "percent", "bytes_per_second",
+            "seconds_left"}
+    check(progress and all(set(e) == keys for e in progress), f"progress: {progress[:2]}")
+    percents = [e["percent"] for e in progress]
+    check(percents == sorted(percents) and percents[-1] == 100, "percent not rising to 100")
+    naks = [e for e in events if e["event"] == "nak"]
+    check(len(naks) >= 1 and naks[0]["image"] == "OS", f"NAK events: {naks}")
+    check(kinds[-2] == "done" and events[-1] == {"event": "summary", "updated": 1, "found": 1,
+                                                 "failed": [], "status": 0},
+          f"end: {events[-2:]}")
+
+
+def case_interrupt(ws):
+    package, _, _ = make_package(ws)
+    device = SimDevice(ws, sim_program(), pace=True)
+    run = Run(ws, "run", [device.port])
+    child = subprocess.Popen([program(), "--json", "--port", device.port, package],
+                             env=run.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    seen = []
+    deadline = time.monotonic() + 60
+    while time.monotonic() < deadline:
+        line = child.stdout.readline()
+        if not line:
+            break
+        seen.append(json.loads(line))
+        if seen[-1]["event"] == "progress" and seen[-1]["blocks"] >= 20:
+            break
+    check(seen and seen[-1]["event"] == "progress", f"no transfer under way: {seen}")
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=30)
+    events = seen + json_lines(out)
+    failed = [e for e in events if e["event"] == "failed"]
+    check(child.returncode == 1, f"exit status {child.returncode}: {err}")
+    check(len(failed) == 1 and failed[0]["aborted"] is True and failed[0]["reason"] == "aborted",
+          f"failed events: {failed}")
+    check(events[-1]["status"] == 1, f"summary: {events[-1]}")
+    check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+    # The port is free again at once.
+    fd = os.open(device.port, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    finally:
+        os.close(fd)
+
+
+def case_terminal(ws):
+    package, os_image, ext_image = make_package(ws)
+    device = SimDevice(ws, sim_program(), pace=False)
+    run = Run(ws, "run", [device.port])
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execve(program(), [program(), "--port", device.port, package], run.env)
+    output = b""
+    while True:
+        ready, _, _ = select.select([fd], [], [], 120)
+        if not ready:
+            break
+        try:
+            piece = os.read(fd, 65536)
+        except OSError:
+            break
+        if not piece:
+            break
+        output += piece
+    _, wait_status = os.waitpid(pid, 0)
+    text = output.decode(errors="replace")
+    check(os.waitstatus_to_exitcode(wait_status) == 0, f"exit status: {text}")
+    check(device_holds(device, os_image, ext_image), "the device does not hold both images")
+    # One line per device, rewritten in place: the cursor goes back up over it.
+    check("\x1b[1A" in text, "the device line is not rewritten in place")
+    shown = re.findall(r"(OS|EXT) +(\d+)/(480|96) +(\d+) %  (\d+\.\d) kB/s  (\d+):(\d\d) left",
+                       text)
+    check(len(shown) >= 2, f"no progress line with rate and time left: {text[-500:]!r}")
+    check("done  100 %" in text and "1 of 1 device updated" in text, f"end: {text[-300:]!r}")
+
+
+def case_web(ws):
+    server = UpdateServer(ws, version="2.31", seed=9)
+    device = SimDevice(ws, sim_program(), pace=False)
+    run = Run(ws, "run", [device.port])
+    status, out, err = run("--json", "--server", server.url, "--port", device.port)
+    check(status == 0, f"exit status {status}: {err}")
+    check(device.received("os") == padded(server.image("QLM_OS.bin")) and
+          device.received("ext") == padded(server.image("QLM_EXT.bin")),
+          "the device does not hold the server's images")
+    events = json_lines(out)
+    firmware = [e for e in events if e["event"] == "firmware"]
+    check(firmware == [{"event": "firmware", "ok": True, "source": server.url,
+                        "version": "2.31"}], f"firmware event: {firmware}")
+    downloads = [e for e in events if e["event"] == "download"]
+    check(downloads and downloads[-1]["percent"] == 100, f"download events: {downloads}")
+    check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+
+
+CASES = {name[5:].replace("_", "-"): case for name, case in globals().items()
+         if name.startswith("case_")}
+
+
+def main():
+    if len(sys.argv) != 2 or sys.argv[1] not in CASES:
+        sys.exit(f"usage: flash_program.py {{{','.join(CASES)}}}")
+    started = time.monotonic()
+    with Workspace() as ws:
+        try:
+            CASES[sys.argv[1]](ws)
+        except Failure as failure:
+            print(f"FAIL {sys.argv[1]}: {failure}")
+            return 1
+    print(f"PASS {sys.argv[1]} in {time.monotonic() - started:.1f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
