@@ -5,6 +5,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 // Upper bound on how long a pass with nothing to do blocks. Events wake a pass at once, so
 // this only paces the re-check of time limits; longer keeps a silent wait cheaper.
@@ -25,9 +27,9 @@ void WaitPass() {
         return;
     // Nothing was pending: sleep in the dispatcher so that a new event (a received
     // character, a click) wakes us at once, and the timer bounds the wait. One timer per
-    // thread serves every pass, nested waits included; it is kept for the thread's life.
-    thread_local QTimer* wake = [] {
-        auto* timer = new QTimer;
+    // thread serves every pass, nested waits included; it goes with the thread.
+    thread_local const std::unique_ptr<QTimer> wake = [] {
+        auto timer = std::make_unique<QTimer>();
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
         return timer;
