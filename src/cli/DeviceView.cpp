@@ -38,6 +38,13 @@ void DeviceView::ExtendLastLine(const QString& suffix) {
 void DeviceView::Track(const QString& line) {
     if (line == QLatin1String("- FLASHING OS FLASH -") ||
         line == QLatin1String("- FLASHING EXTERNAL FLASH -")) {
+        // No device is sent into a boot loader once the stop has come (it may come during
+        // the restart between the images).
+        if (stop_.load()) {
+            aborted_ = true;
+            problem_ = QStringLiteral("- ABORTED -");
+            throw StoppedBeforeUpdate();
+        }
         image_ = line.contains(QLatin1String("OS")) ? OSImage : ExtImage;
         blocks_ = -1;
         samples_.clear();

@@ -64,5 +64,5 @@ private:
     QList<QPair<qint64, qint64>> samples_;
 };
 
-// Thrown by EnterBusyState when the stop came before the update began.
+// Thrown when the stop came before the update or one of its images began.
 class StoppedBeforeUpdate {};

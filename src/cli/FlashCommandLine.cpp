@@ -47,7 +47,8 @@ FlashCommandLine FlashCommandLine::Parse(const QStringList& arguments) {
         } else if (argument == QLatin1String("-p") || argument == QLatin1String("--port")) {
             if (!takeValue() || value.isEmpty())
                 return Refuse(QStringLiteral("%1 needs a port name").arg(argument));
-            line.ports << value;
+            if (!line.ports.contains(value))
+                line.ports << value;
         } else if (argument == QLatin1String("--server")) {
             if (!takeValue() || value.isEmpty())
                 return Refuse(QStringLiteral("--server needs an address"));
