@@ -29,12 +29,14 @@ dpkg-deb -x "$deb" "$root"
 
 expected=(
     usr/bin/quillmoor-updater
+    usr/bin/quillmoor-flash
     "usr/share/applications/$app_id.desktop"
     "usr/share/icons/hicolor/scalable/apps/$app_id.svg"
     "usr/share/icons/hicolor/48x48/apps/$app_id.png"
     "usr/share/icons/hicolor/256x256/apps/$app_id.png"
     "usr/share/metainfo/$app_id.metainfo.xml"
     usr/share/man/man1/quillmoor-updater.1.gz
+    usr/share/man/man1/quillmoor-flash.1.gz
     usr/share/doc/quillmoor-updater/copyright
     usr/share/doc/quillmoor-updater/changelog.gz
     usr/share/doc/quillmoor-updater/changelog.Debian.gz

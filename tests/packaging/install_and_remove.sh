@@ -47,9 +47,18 @@ version=$(QT_QPA_PLATFORM=offscreen timeout 10 quillmoor-updater --version) ||
     fail "quillmoor-updater --version ended with status $?"
 [ "$version" = "quillmoor-updater 1.01" ] || fail "--version printed '$version'"
 echo "installed program: $version"
+[ "$(man -w quillmoor-flash)" = /usr/share/man/man1/quillmoor-flash.1.gz ] ||
+    fail "man finds no manual page of quillmoor-flash"
+# The command-line program needs no display: no platform is named for it.
+flash_version=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY timeout 10 quillmoor-flash --version) ||
+    fail "quillmoor-flash --version ended with status $?"
+[ "$flash_version" = "quillmoor-flash 1.01" ] || fail "quillmoor-flash --version printed '$flash_version'"
+status=0
+env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY QLM_EXTRA_PORTS= timeout 20 quillmoor-flash --list >/dev/null 2>&1 || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 3 ] || fail "quillmoor-flash --list ended with status $status"
 
 trap - EXIT
 apt-get purge -y -q quillmoor-updater || fail "apt-get purge"
-[ ! -e /usr/bin/quillmoor-updater ] && [ ! -e "$desktop" ] || fail "files left after removal"
+[ ! -e /usr/bin/quillmoor-updater ] && [ ! -e /usr/bin/quillmoor-flash ] && [ ! -e "$desktop" ] || fail "files left after removal"
 ! grep -q "$app_id.desktop" /usr/share/applications/mimeinfo.cache || fail "the desktop database still lists the program"
 echo "installed, checked and removed"
