@@ -78,6 +78,6 @@ echo "cross build: $(( $(date +%s) - start )) s"
 
 step "gathering $package"
 python3 scripts/windows/gather.py "$build_dir/src/updater/quillmoor-updater.exe" \
-    "$build_dir/$package" --qt "$QLM_QT_WIN_PREFIX"
+    "$build_dir/src/cli/quillmoor-flash.exe" "$build_dir/$package" --qt "$QLM_QT_WIN_PREFIX"
 (cd "$build_dir" && rm -f "$package.zip" && zip -qr "$package.zip" "$package")
 echo "$build_dir/$package.zip"

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Gathers a Windows program and everything it loads into one folder: the DLLs it imports
+"""Gathers Windows programs and everything they load into one folder: the DLLs they import
 (found in Qt's folder and the MinGW-w64 runtime's), the Qt plugins it needs at run time and
 the DLLs those import in turn. System DLLs are left to Windows.
 
-Usage: gather.py PROGRAM.exe FOLDER --qt QT_PREFIX
+Usage: gather.py PROGRAM.exe [PROGRAM.exe...] FOLDER --qt QT_PREFIX
 """
 import argparse
 import os
@@ -31,7 +31,7 @@ def search_dirs(qt):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("program")
+    parser.add_argument("programs", nargs="+")
     parser.add_argument("folder")
     parser.add_argument("--qt", required=True)
     args = parser.parse_args(argv)
@@ -39,7 +39,7 @@ def main(argv):
     dirs = search_dirs(args.qt)
     shutil.rmtree(args.folder, ignore_errors=True)
     os.makedirs(args.folder)
-    todo = [(args.program, "")]
+    todo = [(program, "") for program in args.programs]
     for plugin in PLUGINS:
         source = os.path.join(args.qt, "plugins", plugin)
         if not os.path.exists(source):

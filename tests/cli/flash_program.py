@@ -3,6 +3,8 @@
 
 Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
                                 interrupt, terminal, web)
+       flash_program.py --windows BUILD wine-port
+                              (the gathered Windows program under Wine, the device on COM1)
 """
 import fcntl
 import json
@@ -20,8 +22,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
 
-from quillmoor_demo import (SERVER_DIR, SimDevice, UpdateServer, Workspace,  # noqa: E402
-                            build_dir, padded, wait_for)
+from quillmoor_demo import (SimDevice, UpdateServer, VirtualDisplay, Workspace,  # noqa: E402
+                            build_dir, padded, windows_program)
 
 OS_SIZE, EXT_SIZE = 491516, 98304
 
@@ -36,7 +38,9 @@ def check(condition, what):
 
 
 def program():
-    return os.path.join(build_dir(), "src", "cli", "quillmoor-flash")
+    """The build's program, or another copy of it (QLM_FLASH_PROGRAM: the packaged one)."""
+    return (os.environ.get("QLM_FLASH_PROGRAM") or
+            os.path.join(build_dir(), "src", "cli", "quillmoor-flash"))
 
 
 def sim_program():
@@ -323,21 +327,43 @@ def case_web(ws):
     check(run.leftovers() == [], f"left behind: {run.leftovers()}")
 
 
+def case_wine_port(ws, build):
+    wine, updater_exe, sim = windows_program(build)
+    exe = os.path.join(os.path.dirname(updater_exe), "quillmoor-flash.exe")
+    package, os_image, ext_image = make_package(ws)
+    device = SimDevice(ws, sim, pace=False, link=os.path.join(wine.ports_dir, "com1"))
+    env = wine.env({"DISPLAY": VirtualDisplay(ws).display})
+    for name in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "QT_PLUGIN_PATH", "WINEPATH"):
+        env.pop(name, None)  # everything comes from the program's own folder
+    done = subprocess.run(["wine", exe, "--port", "COM1", wine.windows_path(package)], env=env,
+                          stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+    out = done.stdout.decode(errors="replace")
+    check(done.returncode == 0, f"exit status {done.returncode}: {out}")
+    check(device_holds(device, os_image, ext_image), "the device does not hold both images")
+    check("COM1  done  100 %" in out and "1 of 1 device updated" in out, f"output: {out}")
+
+
 CASES = {name[5:].replace("_", "-"): case for name, case in globals().items()
          if name.startswith("case_")}
 
 
 def main():
-    if len(sys.argv) != 2 or sys.argv[1] not in CASES:
-        sys.exit(f"usage: flash_program.py {{{','.join(CASES)}}}")
+    args = sys.argv[1:]
+    extra = []
+    if len(args) == 3 and args[0] == "--windows":
+        extra = [os.path.abspath(args[1])]
+        args = args[2:]
+    if len(args) != 1 or args[0] not in CASES:
+        sys.exit(f"usage: flash_program.py [--windows BUILD] {{{','.join(CASES)}}}")
+    name = args[0]
     started = time.monotonic()
     with Workspace() as ws:
         try:
-            CASES[sys.argv[1]](ws)
+            CASES[name](ws, *extra)
         except Failure as failure:
-            print(f"FAIL {sys.argv[1]}: {failure}")
+            print(f"FAIL {name}: {failure}")
             return 1
-    print(f"PASS {sys.argv[1]} in {time.monotonic() - started:.1f} s")
+    print(f"PASS {name} in {time.monotonic() - started:.1f} s")
     return 0
 
 
