@@ -7,6 +7,8 @@ namespace {
 const QString Program = QStringLiteral("quillmoor-flash");
 // The terminal's lines are drawn at most this often; progress comes with every block.
 constexpr int RedrawMs = 200;
+// A transfer that has not moved on for this long says so instead of showing its old rate.
+constexpr qint64 SilenceShownMs = 3000;
 
 void Put(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
@@ -23,9 +25,27 @@ ProgressPrinter::ProgressPrinter(Style style, bool quiet, FILE* out, FILE* err)
     redraw_ = new QTimer(this);
     redraw_->setInterval(RedrawMs);
     connect(redraw_, &QTimer::timeout, this, [this] {
+        ShowSilences();
         if (dirty_)
             Redraw();
     });
+    clock_.start();
+}
+
+void ProgressPrinter::ShowSilences() {
+    for (Row& row : rows_) {
+        if (!row.transfer)
+            continue;
+        const int silent = int((clock_.elapsed() - row.heardAtMs) / 1000);
+        if (clock_.elapsed() - row.heardAtMs < SilenceShownMs || silent == row.silentShown)
+            continue;
+        row.silentShown = silent;
+        DeviceReport shown = row.last;
+        shown.bytesPerSecond = 0;
+        shown.secondsLeft = -1;
+        row.text = ProgressText(shown) + QStringLiteral("  no answer for %1 s").arg(silent);
+        dirty_ = true;
+    }
 }
 
 ProgressPrinter::~ProgressPrinter() = default;
@@ -48,7 +68,9 @@ ProgressPrinter::Row& ProgressPrinter::RowOf(const QString& port) {
         if (row.port == port)
             return row;
     portWidth_ = qMax(portWidth_, int(port.size()));
-    rows_.append(Row{port, QString(), -1});
+    Row row;
+    row.port = port;
+    rows_.append(row);
     return rows_.last();
 }
 
@@ -103,19 +125,33 @@ void ProgressPrinter::Device(const DeviceReport& r) {
     case Kind::ImageStart:
     case Kind::Progress:
         row.text = ProgressText(r);
+        row.last = r;
+        row.transfer = true;
+        row.heardAtMs = clock_.elapsed();
+        row.silentShown = 0;
         break;
     case Kind::Nak:
         if (style_ == Style::Lines && !quiet_)
             Line(QStringLiteral("%1  NAK at %2 block %3")
                      .arg(r.port.leftJustified(portWidth_), r.image)
                      .arg(r.blocks + 1));
-        return;
+        if (style_ != Style::Terminal || !row.transfer)
+            return;
+        // The device answers, but refuses: no silence, and no rate worth showing.
+        row.heardAtMs = clock_.elapsed();
+        row.silentShown = 0;
+        row.last.bytesPerSecond = 0;
+        row.last.secondsLeft = -1;
+        row.text = ProgressText(row.last) + QStringLiteral("  NAK");
+        break;
     case Kind::Timeout:
         return; // the failure that follows says it
     case Kind::Done:
         row.text = QStringLiteral("done  100 %");
+        row.transfer = false;
         break;
     case Kind::Failed:
+        row.transfer = false;
         row.text = r.aborted ? QStringLiteral("aborted")
                              : QStringLiteral("failed: ") + MonitorText(r.reason);
         break;
@@ -124,12 +160,11 @@ void ProgressPrinter::Device(const DeviceReport& r) {
         return;
     if (style_ == Style::Terminal) {
         dirty_ = true;
-        if (r.kind == Kind::Progress) {
-            if (!redraw_->isActive())
-                redraw_->start();
-        } else {
+        // Running while the devices work, so that one falling silent is shown.
+        if (!redraw_->isActive())
+            redraw_->start();
+        if (r.kind != Kind::Progress)
             Redraw();
-        }
         return;
     }
     // Lines: at each tenth of the way and at every change of state.

@@ -47,6 +47,10 @@ private:
         QString port;
         QString text;
         int tenth = -1;
+        DeviceReport last;     // the last transfer report, while one runs
+        bool transfer = false; // a transfer runs: a device that falls silent is shown so
+        qint64 heardAtMs = 0;  // when the device last moved on
+        int silentShown = 0;   // the silence shown, in seconds
     };
     Row& RowOf(const QString& port);
     QString ProgressText(const DeviceReport& report) const;
@@ -54,6 +58,7 @@ private:
     void Redraw();
     void EraseRows();
     void WriteJson(const QJsonObject& object);
+    void ShowSilences();
 
     Style style_;
     bool quiet_;
@@ -64,6 +69,7 @@ private:
     bool dirty_ = false;
     int portWidth_ = 0;
     QTimer* redraw_ = nullptr;
+    QElapsedTimer clock_;
     int downloadTenth_ = -1;
     bool downloadShown_ = false;
 };
