@@ -9,6 +9,12 @@ QChar PathSeparator() {
     return QLatin1Char('\\');
 }
 
+bool IsLinkEntry(const QString& path) {
+    // By the attributes: a junction is no symbolic link to Qt, yet leads elsewhere all the same.
+    const DWORD attributes = GetFileAttributesW(Wide(QDir::toNativeSeparators(path)));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool RemoveFileEntry(const QString& path) {
     const QString native = QDir::toNativeSeparators(path);
     const DWORD attributes = GetFileAttributesW(Wide(native));
