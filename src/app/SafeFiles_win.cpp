@@ -94,6 +94,8 @@ bool IsPrivateFolder(const QString& path) {
 }
 
 QString PreparePrivateFolder(const QString& parent, const QString& name) {
+    if (parent.isEmpty())
+        return {}; // no folder to make it in (not the current one)
     const QString path = AddBackslash(QDir::toNativeSeparators(parent)) + name;
     if (!QFileInfo::exists(parent))
         QDir().mkpath(parent); // the parents are ordinary folders; only ours must be private
@@ -101,11 +103,12 @@ QString PreparePrivateFolder(const QString& parent, const QString& name) {
     if (error == 0 || (error == ERROR_ALREADY_EXISTS && IsPrivateFolder(path)))
         return path;
     // Someone else's folder, a junction or a file is in the way: never write into it.
-    const QString fresh = MakeFreshPrivateFolder(parent, name);
-    return fresh.isEmpty() ? path : fresh;
+    return MakeFreshPrivateFolder(parent, name);
 }
 
 QString MakeFreshPrivateFolder(const QString& parent, const QString& name) {
+    if (parent.isEmpty())
+        return {};
     const QString path = AddBackslash(QDir::toNativeSeparators(parent)) + name;
     static const QString letters =
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
