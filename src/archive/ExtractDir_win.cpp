@@ -34,6 +34,26 @@ QString FinalPath(HANDLE handle, DWORD volumeForm) {
     return QString::fromWCharArray(buffer.data(), static_cast<qsizetype>(length));
 }
 
+// The path of a handle within its volume, after the volume's serial number
+// ("5a000000\Temp\QLMUpdate"): known on every volume, and where the system's final path is
+// too long for it. Empty when the system gives none.
+QString VolumePath(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+    auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!GetFileInformationByHandle(handle, &info) ||
+        !GetFileInformationByHandleEx(handle, FileNameInfo, name,
+                                      static_cast<DWORD>(buffer.size())))
+        return {};
+    return QString::number(info.dwVolumeSerialNumber, 16) +
+           QString::fromWCharArray(name->FileName,
+                                   static_cast<qsizetype>(name->FileNameLength / sizeof(wchar_t)));
+}
+
+MemberFolder::Place PlaceOf(HANDLE handle) {
+    return {FinalPath(handle, VOLUME_NAME_NT), VolumePath(handle)};
+}
+
 // Where members of the folder at handle are made; opened is the path it was opened by.
 QString MemberBase(HANDLE folder, const QString& opened) {
     return MemberFolder::Base(FinalPath(folder, VOLUME_NAME_DOS), opened);
@@ -107,9 +127,8 @@ int TExtractDir::CreateNew(const QString& name) const {
         errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
         return -1;
     }
-    // The new file must sit in this very folder, by the form of path every volume has.
-    if (!MemberFolder::LiesIn(FinalPath(file, VOLUME_NAME_NT),
-                              FinalPath(Native(m_fd), VOLUME_NAME_NT), name)) {
+    // The new file must sit in this very folder.
+    if (!MemberFolder::LiesIn(PlaceOf(file), PlaceOf(Native(m_fd)), name)) {
         FILE_DISPOSITION_INFO remove{TRUE};
         SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
         CloseHandle(file);

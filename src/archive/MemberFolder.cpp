@@ -18,4 +18,10 @@ bool LiesIn(const QString& filePath, const QString& folderPath, const QString& n
     return filePath.compare(Join(folderPath, name), Qt::CaseInsensitive) == 0;
 }
 
+bool LiesIn(const Place& file, const Place& folder, const QString& name) {
+    if (!file.device.isEmpty() && !folder.device.isEmpty())
+        return LiesIn(file.device, folder.device, name);
+    return LiesIn(file.inVolume, folder.inVolume, name);
+}
+
 } // namespace MemberFolder

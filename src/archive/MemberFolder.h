@@ -18,4 +18,15 @@ QString Join(const QString& base, const QString& name);
 // folder that it places at folderPath (both in one form); false when either is unknown.
 bool LiesIn(const QString& filePath, const QString& folderPath, const QString& name);
 
+// What the system says of a handle's place: its device path ("\Device\HarddiskVolume2\...",
+// which long paths may lack), and its path within the volume after the volume's serial
+// number, known on every volume.
+struct Place {
+    QString device;
+    QString inVolume;
+};
+
+// The same, by the device paths where both are known, else by the paths within the volume.
+bool LiesIn(const Place& file, const Place& folder, const QString& name);
+
 } // namespace MemberFolder

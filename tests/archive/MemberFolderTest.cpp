@@ -36,3 +36,38 @@ TEST(MemberFolder, AFileLiesInTheFolderOnlyDirectlyByItsOwnName) {
     for (const Case& c : cases)
         EXPECT_EQ(MemberFolder::LiesIn(c.file, c.folder, "QLM_OS.bin"), c.inside) << c.what;
 }
+
+// The device path decides where the system gives it for both; where it does not (a path too
+// long for it), the path within the volume does, the volume included.
+TEST(MemberFolder, TheDevicePathDecidesWhereKnownElseThePathInTheVolume) {
+    const MemberFolder::Place folder{"\\Device\\HarddiskVolume2\\Temp\\QLMUpdate",
+                                     "5a000000\\Temp\\QLMUpdate"};
+    struct Case {
+        const char* what;
+        MemberFolder::Place file;
+        MemberFolder::Place folder;
+        bool inside;
+    } cases[] = {
+        {"both known and inside",
+         {folder.device + "\\QLM_OS.bin", folder.inVolume + "\\QLM_OS.bin"},
+         folder,
+         true},
+        {"the device path says elsewhere",
+         {"\\Device\\HarddiskVolume3\\Temp\\QLMUpdate\\QLM_OS.bin",
+          folder.inVolume + "\\QLM_OS.bin"},
+         folder,
+         false},
+        {"no device path for the file", {"", folder.inVolume + "\\QLM_OS.bin"}, folder, true},
+        {"no device path for the folder",
+         {folder.device + "\\QLM_OS.bin", folder.inVolume + "\\QLM_OS.bin"},
+         {"", folder.inVolume},
+         true},
+        {"the same path on another volume",
+         {"", "6b000000\\Temp\\QLMUpdate\\QLM_OS.bin"},
+         folder,
+         false},
+        {"nothing known", {"", ""}, folder, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MemberFolder::LiesIn(c.file, c.folder, "QLM_OS.bin"), c.inside) << c.what;
+}
