@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows program on this machine (Debian 12): Qt for Windows once into a cache,
 # GoogleTest for MinGW-w64, the updater and its tests cross-built with MinGW-w64, then a
-# self-contained folder and its ZIP. Installs what is missing (as root).
+# self-contained folder, its ZIP and its installer (MSI). Installs what is missing (as root).
 # Usage: scripts/build-windows.sh [build-dir]            (default build-win)
 # Environment:
 #   QLM_WIN_CACHE         cache folder (default ~/.cache/quillmoor)
@@ -24,11 +24,12 @@ step() { echo "== $* ($(date -u +%H:%M:%S))"; }
 
 # Cross compilers and Ninja; Qt's host tools and its Windows sources; zlib and GoogleTest for
 # MinGW; Wine for the tests; the host build of the simulated device; the pictures' renderer;
-# the acceptance runs' virtual display and driver.
+# the acceptance runs' virtual display and driver; the program's icon (icotool, and wrestool
+# to read resources back) and the installer's builder.
 packages=(cmake ninja-build dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
           qt6-base-dev-tools libz-mingw-w64-dev googletest wine wine64 fonts-wine
           librsvg2-bin zip python3 g++ qt6-base-dev libgl-dev zlib1g-dev
-          xvfb xauth xdotool imagemagick)
+          xvfb xauth xdotool imagemagick icoutils wixl msitools)
 # Qt's Windows sources come from Debian's source packages.
 if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && \
    ! grep -qs '^deb-src' /etc/apt/sources.list; then
@@ -81,3 +82,8 @@ python3 scripts/windows/gather.py "$build_dir/src/updater/quillmoor-updater.exe"
     "$build_dir/src/cli/quillmoor-flash.exe" "$build_dir/$package" --qt "$QLM_QT_WIN_PREFIX"
 (cd "$build_dir" && rm -f "$package.zip" && zip -qr "$package.zip" "$package")
 echo "$build_dir/$package.zip"
+
+step "installer $package.msi"
+python3 scripts/windows/make_msi.py "$build_dir/$package" "$build_dir/$package.msi" \
+    --version "$version" --program quillmoor-updater.exe \
+    --icon "$build_dir/src/updater/quillmoor-updater-resources/quillmoor-updater.ico"

@@ -35,14 +35,14 @@ bool SplitText(QChar separator, const QString& text, QStringList& list) {
 
 void EmptyFolder(const QString& path) {
     const QFileInfo folder(path);
-    if (path.isEmpty() || !folder.isDir() || folder.isSymLink())
+    if (path.isEmpty() || !folder.isDir() || IsLinkEntry(path))
         return;
     const QDir dir(path);
     const auto entries =
         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         // Only the top level is emptied; a sub-folder stays.
-        if (entry.isDir() && !entry.isSymLink())
+        if (entry.isDir() && !IsLinkEntry(entry.absoluteFilePath()))
             continue;
         RemoveFileEntry(entry.absoluteFilePath());
     }
@@ -50,7 +50,7 @@ void EmptyFolder(const QString& path) {
 
 void DeleteFolder(const QString& path) {
     const QFileInfo folder(path);
-    if (path.isEmpty() || !folder.isDir() || folder.isSymLink())
+    if (path.isEmpty() || !folder.isDir() || IsLinkEntry(path))
         return;
     EmptyFolder(path);
     RemoveEmptyFolder(path);
@@ -58,7 +58,7 @@ void DeleteFolder(const QString& path) {
 
 void EmptyFolderTree(const QString& path) {
     const QFileInfo folder(path);
-    if (path.isEmpty() || !folder.isDir() || folder.isSymLink())
+    if (path.isEmpty() || !folder.isDir() || IsLinkEntry(path))
         return;
     QStringList subFolders;
     ListSubFolders(path, subFolders);
@@ -119,6 +119,8 @@ void ListSubFolders(const QString& folder, QStringList& list) {
     QStringList found;
     for (const QFileInfo& entry : entries) {
         const QString sub = AddBackslash(folder) + entry.fileName();
+        if (IsLinkEntry(sub))
+            continue; // a junction, which the filter above lets through
         list.append(sub);
         found.append(sub);
     }

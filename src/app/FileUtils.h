@@ -30,6 +30,11 @@ void DeleteFolder(const QString& path);
 // never followed. The folder itself stays.
 void EmptyFolderTree(const QString& path);
 
+// True when the entry is a link of any kind: a symbolic link, and on Windows also a junction or
+// any other reparse point, which Qt's own link test does not always call one. Such entries are
+// removed, never followed into.
+bool IsLinkEntry(const QString& path);
+
 // Deletes one file or link; false when it could not be deleted.
 bool RemoveFileEntry(const QString& path);
 // Removes a folder that holds nothing; false when it is not empty or cannot be removed.

@@ -2,10 +2,16 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 QChar PathSeparator() {
     return QLatin1Char('/');
+}
+
+bool IsLinkEntry(const QString& path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool RemoveFileEntry(const QString& path) {

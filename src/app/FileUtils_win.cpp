@@ -9,8 +9,14 @@ QChar PathSeparator() {
     return QLatin1Char('\\');
 }
 
+bool IsLinkEntry(const QString& path) {
+    // By the attributes: a junction is no symbolic link to Qt, yet leads elsewhere all the same.
+    const DWORD attributes = GetFileAttributesW(Wide(ExtendedPath(path)));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool RemoveFileEntry(const QString& path) {
-    const QString native = QDir::toNativeSeparators(path);
+    const QString native = ExtendedPath(path);
     const DWORD attributes = GetFileAttributesW(Wide(native));
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;
@@ -24,7 +30,7 @@ bool RemoveFileEntry(const QString& path) {
 }
 
 bool RemoveEmptyFolder(const QString& path) {
-    return RemoveDirectoryW(Wide(QDir::toNativeSeparators(path))) != 0;
+    return RemoveDirectoryW(Wide(ExtendedPath(path))) != 0;
 }
 
 QString SystemTempPath() {

@@ -10,12 +10,12 @@
 // Makes folder `name` inside `parent` the user's private folder and gives its path (without
 // a trailing separator). An existing folder is used only when it is a real folder of the
 // user's own that nobody else may enter; otherwise a fresh folder "name-XXXXXX" beside it is
-// made. When nothing can be made, the plain path is given: writing there fails later, where
-// the failure is noticed.
+// made. When nothing can be made, or parent is empty, no path (empty): a folder that was not
+// verified is never used.
 QString PreparePrivateFolder(const QString& parent, const QString& name);
 
 // Makes a fresh private folder "name-XXXXXX" inside parent and gives its path; empty when
-// none can be made.
+// none can be made (also when parent is empty).
 QString MakeFreshPrivateFolder(const QString& parent, const QString& name);
 
 // True when path is a real folder of the user's own that nobody else may enter.

@@ -20,6 +20,8 @@ bool IsPrivateFolder(const QString& path) {
 }
 
 QString PreparePrivateFolder(const QString& parent, const QString& name) {
+    if (parent.isEmpty())
+        return {}; // no folder to make it in (not the current one)
     const QString path = AddBackslash(parent) + name;
     const QByteArray encoded = QFile::encodeName(path);
     if (!QFileInfo::exists(parent))
@@ -27,11 +29,12 @@ QString PreparePrivateFolder(const QString& parent, const QString& name) {
     if (::mkdir(encoded.constData(), 0700) == 0 || (errno == EEXIST && IsPrivateFolder(path)))
         return path;
     // Someone else's folder, a link or a file is in the way: never write into it.
-    const QString fresh = MakeFreshPrivateFolder(parent, name);
-    return fresh.isEmpty() ? path : fresh;
+    return MakeFreshPrivateFolder(parent, name);
 }
 
 QString MakeFreshPrivateFolder(const QString& parent, const QString& name) {
+    if (parent.isEmpty())
+        return {};
     QByteArray fresh = QFile::encodeName(AddBackslash(parent) + name) + "-XXXXXX";
     if (::mkdtemp(fresh.data()))
         return QFile::decodeName(fresh);

@@ -55,7 +55,8 @@ DWORD MakePrivateFolder(const QString& path) {
                                                               &descriptor, nullptr))
         return GetLastError();
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    const DWORD error = CreateDirectoryW(Wide(path), &attributes) ? 0 : GetLastError();
+    const DWORD error =
+        CreateDirectoryW(Wide(ExtendedPath(path)), &attributes) ? 0 : GetLastError();
     LocalFree(descriptor);
     return error;
 }
@@ -65,7 +66,7 @@ DWORD MakePrivateFolder(const QString& path) {
 // Private on Windows: a real folder (no junction or other reparse point) that the user owns
 // and whose access list lets in nobody but the user and the system's own accounts.
 bool IsPrivateFolder(const QString& path) {
-    const QString native = QDir::toNativeSeparators(path);
+    const QString native = ExtendedPath(path);
     const DWORD attributes = GetFileAttributesW(Wide(native));
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
@@ -94,6 +95,8 @@ bool IsPrivateFolder(const QString& path) {
 }
 
 QString PreparePrivateFolder(const QString& parent, const QString& name) {
+    if (parent.isEmpty())
+        return {}; // no folder to make it in (not the current one)
     const QString path = AddBackslash(QDir::toNativeSeparators(parent)) + name;
     if (!QFileInfo::exists(parent))
         QDir().mkpath(parent); // the parents are ordinary folders; only ours must be private
@@ -101,11 +104,12 @@ QString PreparePrivateFolder(const QString& parent, const QString& name) {
     if (error == 0 || (error == ERROR_ALREADY_EXISTS && IsPrivateFolder(path)))
         return path;
     // Someone else's folder, a junction or a file is in the way: never write into it.
-    const QString fresh = MakeFreshPrivateFolder(parent, name);
-    return fresh.isEmpty() ? path : fresh;
+    return MakeFreshPrivateFolder(parent, name);
 }
 
 QString MakeFreshPrivateFolder(const QString& parent, const QString& name) {
+    if (parent.isEmpty())
+        return {};
     const QString path = AddBackslash(QDir::toNativeSeparators(parent)) + name;
     static const QString letters =
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
@@ -126,8 +130,8 @@ int OpenForWritingNoFollow(const QString& path) {
     // The last part is opened as itself, not as what a reparse point in its place leads to;
     // a reparse point found there is refused.
     HANDLE file =
-        CreateFileW(Wide(QDir::toNativeSeparators(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        CreateFileW(Wide(ExtendedPath(path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
         return -1;
@@ -144,9 +148,9 @@ int OpenForWritingNoFollow(const QString& path) {
 }
 
 int OpenRegularFileForReading(const QString& path) {
-    HANDLE file = CreateFileW(Wide(QDir::toNativeSeparators(path)), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(Wide(ExtendedPath(path)), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
     // A disk file, not a pipe, a console or a device that the name leads to.
@@ -164,10 +168,9 @@ int OpenRegularFileForReading(const QString& path) {
 // working with the files in it and removing it ask for other rights, so they go on.
 bool FolderLock::Acquire(const QString& path) {
     Release();
-    HANDLE folder =
-        CreateFileW(Wide(QDir::toNativeSeparators(path)), FILE_ADD_FILE | FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE folder = CreateFileW(Wide(ExtendedPath(path)), FILE_ADD_FILE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION info{};
@@ -186,7 +189,7 @@ bool FolderLock::RemoveFolder() {
     if (!Held())
         return false;
     // Removed while still held, so nobody can take it in between; it goes once the hold ends.
-    const bool removed = RemoveDirectoryW(Wide(QDir::toNativeSeparators(path_))) != 0;
+    const bool removed = RemoveDirectoryW(Wide(ExtendedPath(path_))) != 0;
     Release();
     return removed;
 }

@@ -18,8 +18,8 @@ public:
     WorkFolder& operator=(const WorkFolder&) = delete;
 
     // Takes a folder inside parent as described above and empties it; its path, without a
-    // trailing separator. When no folder can be had, the plain path (writing there fails
-    // later, where the failure is noticed).
+    // trailing separator. Empty when no folder can be had: loads and downloads then report
+    // the temporary folder as unusable.
     QString Open(const QString& parent, const QString& name);
     const QString& Path() const { return path_; }
     bool Held() const { return lock_.Held(); }

@@ -19,6 +19,11 @@ public:
     int CreateNew(const QString& name) const;
     // Removes a file this directory made.
     void Remove(const QString& name) const;
+    // Makes sure a member that failed its check goes, while it is still open as fd (from
+    // CreateNew): emptied and marked for deletion through its own handle, so that nothing
+    // holding or guarding its name afterwards (a virus scanner, a read-only mark) can keep a
+    // damaged image of the right size in the folder. Call it before closing fd.
+    void Discard(int fd, const QString& name) const;
 
     // Creates and deletes a temporary file with the prefix "tmp" in the folder at path;
     // 0, or the system's error code when that fails.
@@ -27,5 +32,7 @@ public:
     static QString ErrorText(int code);
 
 private:
-    int m_fd = -1; // on Windows the folder's HANDLE (handles fit in 32 bits)
+    int m_fd = -1;  // on Windows the folder's HANDLE (handles fit in 32 bits)
+    QString m_path; // Windows: the folder's path as opened, where members go when the system
+                    // names the folder no other way
 };

@@ -34,6 +34,12 @@ void TExtractDir::Remove(const QString& name) const {
     ::unlinkat(m_fd, QFile::encodeName(name).constData(), 0);
 }
 
+void TExtractDir::Discard(int fd, const QString& name) const {
+    // Unix removes a name whoever holds the file; it is emptied first all the same.
+    [[maybe_unused]] const int emptied = ::ftruncate(fd, 0);
+    ::unlinkat(m_fd, QFile::encodeName(name).constData(), 0);
+}
+
 int TExtractDir::ProbeWritable(const QString& path) {
     QByteArray probe = QFile::encodeName(path + QStringLiteral("/tmpXXXXXX"));
     const int fd = ::mkstemp(probe.data());

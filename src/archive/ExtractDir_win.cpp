@@ -1,29 +1,62 @@
 #include "archive/ExtractDir.h"
 
 #include "app/WinApi_win.h"
+#include "archive/MemberFolder.h"
 
 #include <QDir>
 
+#include <QRandomGenerator>
+
 #include <cerrno>
+#include <vector>
 
 #include <windows.h>
 
 // The folder is held open while members are made, without sharing deletion, so it cannot be
 // renamed or replaced meanwhile; each member is made by its plain name in the folder the
-// handle leads to, never through a reparse point, and checked to have landed there.
+// handle leads to, never through a reparse point, and checked to have landed there. Paths
+// are given in their long form, so that no folder is too deep.
 namespace {
 
 HANDLE Native(int handle) {
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
 }
 
-// The folder's real path as the system resolves its handle ("\\?\C:\...").
-QString FinalPath(HANDLE handle) {
-    wchar_t buffer[32768];
-    const DWORD length = GetFinalPathNameByHandleW(handle, buffer, 32768, FILE_NAME_NORMALIZED);
+// The real path of a handle as the system resolves it: with a drive letter ("\\?\C:\...",
+// which volumes the mount manager does not know have none), or in the device form that every
+// volume has ("\Device\HarddiskVolume2\..."). Empty when the system gives none.
+QString FinalPath(HANDLE handle, DWORD volumeForm) {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, buffer.data(), 32768, FILE_NAME_NORMALIZED | volumeForm);
     if (length == 0 || length >= 32768)
         return {};
-    return QString::fromWCharArray(buffer, static_cast<qsizetype>(length));
+    return QString::fromWCharArray(buffer.data(), static_cast<qsizetype>(length));
+}
+
+// The path of a handle within its volume, after the volume's serial number
+// ("5a000000\Temp\QLMUpdate"): known on every volume, and where the system's final path is
+// too long for it. Empty when the system gives none.
+QString VolumePath(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+    auto* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    if (!GetFileInformationByHandle(handle, &info) ||
+        !GetFileInformationByHandleEx(handle, FileNameInfo, name,
+                                      static_cast<DWORD>(buffer.size())))
+        return {};
+    return QString::number(info.dwVolumeSerialNumber, 16) +
+           QString::fromWCharArray(name->FileName,
+                                   static_cast<qsizetype>(name->FileNameLength / sizeof(wchar_t)));
+}
+
+MemberFolder::Place PlaceOf(HANDLE handle) {
+    return {FinalPath(handle, VOLUME_NAME_NT), VolumePath(handle)};
+}
+
+// Where members of the folder at handle are made; opened is the path it was opened by.
+QString MemberBase(HANDLE folder, const QString& opened) {
+    return MemberFolder::Base(FinalPath(folder, VOLUME_NAME_DOS), opened);
 }
 
 // Names Windows gives a meaning of their own: devices (CON, NUL, COM1...), characters a file
@@ -56,7 +89,8 @@ int TExtractDir::Open(const QString& path) {
     if (m_fd != -1)
         CloseHandle(Native(m_fd));
     m_fd = -1;
-    HANDLE folder = CreateFileW(Wide(QDir::toNativeSeparators(path)), FILE_LIST_DIRECTORY,
+    m_path = ExtendedPath(path);
+    HANDLE folder = CreateFileW(Wide(m_path), FILE_LIST_DIRECTORY,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
@@ -74,19 +108,19 @@ int TExtractDir::Open(const QString& path) {
 }
 
 bool TExtractDir::Exists(const QString& name) const {
-    const QString folder = FinalPath(Native(m_fd));
+    const QString folder = MemberBase(Native(m_fd), m_path);
     return !folder.isEmpty() &&
-           GetFileAttributesW(Wide(folder + QLatin1Char('\\') + name)) != INVALID_FILE_ATTRIBUTES;
+           GetFileAttributesW(Wide(MemberFolder::Join(folder, name))) != INVALID_FILE_ATTRIBUTES;
 }
 
 int TExtractDir::CreateNew(const QString& name) const {
-    const QString folder = FinalPath(Native(m_fd));
-    if (folder.isEmpty() || !PlainWindowsName(name)) {
+    const QString folder = MemberBase(Native(m_fd), m_path);
+    if (m_fd == -1 || folder.isEmpty() || !PlainWindowsName(name)) {
         errno = EINVAL;
         return -1;
     }
     HANDLE file =
-        CreateFileW(Wide(folder + QLatin1Char('\\') + name), GENERIC_WRITE | DELETE, 0, nullptr,
+        CreateFileW(Wide(MemberFolder::Join(folder, name)), GENERIC_WRITE | DELETE, 0, nullptr,
                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
@@ -94,8 +128,7 @@ int TExtractDir::CreateNew(const QString& name) const {
         return -1;
     }
     // The new file must sit in this very folder.
-    const QString made = FinalPath(file);
-    if (made.compare(folder + QLatin1Char('\\') + name, Qt::CaseInsensitive) != 0) {
+    if (!MemberFolder::LiesIn(PlaceOf(file), PlaceOf(Native(m_fd)), name)) {
         FILE_DISPOSITION_INFO remove{TRUE};
         SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
         CloseHandle(file);
@@ -106,17 +139,50 @@ int TExtractDir::CreateNew(const QString& name) const {
 }
 
 void TExtractDir::Remove(const QString& name) const {
-    const QString folder = FinalPath(Native(m_fd));
-    if (!folder.isEmpty() && PlainWindowsName(name))
-        DeleteFileW(Wide(folder + QLatin1Char('\\') + name));
+    const QString folder = MemberBase(Native(m_fd), m_path);
+    if (m_fd != -1 && !folder.isEmpty() && PlainWindowsName(name))
+        DeleteFileW(Wide(MemberFolder::Join(folder, name)));
+}
+
+void TExtractDir::Discard(int fd, const QString& name) const {
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (file != INVALID_HANDLE_VALUE) {
+        FILE_END_OF_FILE_INFO empty{};
+        SetFileInformationByHandle(file, FileEndOfFileInfo, &empty, sizeof empty);
+        // A read-only mark would refuse the deletion; the handle may clear it.
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+        FILE_DISPOSITION_INFO remove{TRUE};
+        if (SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove))
+            return; // gone with the last handle, which is ours
+    }
+    Remove(name);
 }
 
 int TExtractDir::ProbeWritable(const QString& path) {
-    wchar_t probe[MAX_PATH + 1];
-    if (!GetTempFileNameW(Wide(QDir::toNativeSeparators(path)), L"tmp", 0, probe))
-        return static_cast<int>(GetLastError());
-    DeleteFileW(probe);
-    return 0;
+    // Made by hand rather than with GetTempFileNameW, which takes no folder deeper than
+    // about 250 characters.
+    const QString folder = ExtendedPath(path);
+    if (folder.isEmpty())
+        return ERROR_PATH_NOT_FOUND;
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
+        const QString probe =
+            MemberFolder::Join(folder, QStringLiteral("tmp%1.tmp")
+                                           .arg(QRandomGenerator::system()->bounded(0x10000), 4, 16,
+                                                QLatin1Char('0')));
+        HANDLE file = CreateFileW(Wide(probe), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return 0;
+        }
+        error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS)
+            error = ERROR_FILE_EXISTS;
+    }
+    return static_cast<int>(error);
 }
 
 QString TExtractDir::ErrorText(int code) {

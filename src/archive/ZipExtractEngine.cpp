@@ -301,12 +301,15 @@ int TZipExtractEngine::Run(QIODevice& archive, const QList<TZipDirEntry>& entrie
         }
         TMemberDecoder decoder(archive, entry, dataPos, dataLen, crypt.get(), step);
         int rc = decoder.Decode(fd);
-        if (::close(fd) != 0 && rc == 0)
+        // A member that is not exactly what the archive says (or was cut off by a stop) must
+        // not be mistaken for a good one later.
+        if (rc != 0)
+            target.Discard(fd, name);
+        if (::close(fd) != 0 && rc == 0) {
             rc = ZipEngineCode::WriteError;
-        if (rc != 0) {
-            // A member that is not exactly what the archive says (or was cut off by a
-            // stop) must not be mistaken for a good one later.
             target.Remove(name);
+        }
+        if (rc != 0) {
             if (rc == DecodeStopped)
                 return ZipEngineResult::Aborting;
             report(rc, entry.FileName);

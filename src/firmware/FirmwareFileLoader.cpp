@@ -87,7 +87,7 @@ bool FirmwareFileLoader::Load(const QStringList& paths) {
     // Everything is checked beside the loaded images first, so a bad file cannot spoil them.
     FirmwareStaging staging(flasher_.WorkDirectory());
     if (!staging.Usable())
-        return Fail(UnusableFolderNote(flasher_.WorkDirectory()));
+        return Fail(staging.UnusableNote());
     if (!Stage(paths, staging, package))
         return false;
     view_.ExtendLastLine(QStringLiteral("  [OK]"));

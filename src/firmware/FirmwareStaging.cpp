@@ -34,7 +34,13 @@ QString FirmwareStaging::PackagePath() const {
 }
 
 bool FirmwareStaging::Usable() const {
-    return IsPrivateFolder(path_);
+    return !path_.isEmpty() && IsPrivateFolder(path_);
+}
+
+QString FirmwareStaging::UnusableNote() const {
+    const QString folder = workDirectory_.isEmpty() ? SystemTempPath() : workDirectory_;
+    return QStringLiteral("[NOTE: THE TEMPORARY FOLDER IS NOT USABLE: %1]")
+        .arg(QDir::toNativeSeparators(folder));
 }
 
 FirmwareStaging::Unpacked FirmwareStaging::UnpackPackage(TZipUnpacker& zip, const bool& cancelled) {

@@ -29,6 +29,9 @@ public:
     QString PackagePath() const;
     // Whether the folder could be made: a private folder of the user's own.
     bool Usable() const;
+    // The Monitor log's note when it could not: the folder it was to be made in (the user's
+    // temporary folder when the work directory itself could not be made).
+    QString UnusableNote() const;
 
     // Unpacks the image members of the staged package here; nothing is unpacked once
     // cancelled is set (by an event handled meanwhile).

@@ -37,6 +37,12 @@ bool WebUpdateFlow::Run() {
 
     // Nothing of an earlier attempt may be checked, or flashed, with this one.
     FirmwareStaging staging(flasher_.WorkDirectory());
+    if (!staging.Usable()) {
+        // Never a download into a folder that was not made private, or into no folder.
+        view_.ExtendLastLine(QStringLiteral("  [ERROR]"));
+        view_.AppendLine(staging.UnusableNote());
+        return false;
+    }
     if (webGet_.Items.Count() > 0)
         webGet_.Items[0].TargetDir = staging.Path();
     webGet_.Execute();

@@ -3,9 +3,8 @@
 #include <algorithm>
 
 void SortComPorts(QStringList& ports) {
-    std::stable_sort(ports.begin(), ports.end(), [](const QString& a, const QString& b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-    });
+    std::stable_sort(ports.begin(), ports.end(),
+                     [](const QString& a, const QString& b) { return ComparePortNames(a, b) < 0; });
 }
 
 void EnumComPorts(QStringList& ports) {

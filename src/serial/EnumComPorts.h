@@ -4,12 +4,17 @@
 #include <QStringList>
 
 // Replaces ports with the present serial ports, sorted case-insensitively as text (COM10
-// before COM2, duplicates kept). Where the names come from is the platform's part
-// (ListPresentComPorts). A missing source leaves ports untouched and raises nothing; a source
-// that cannot be read raises EComPortExt code 23 (on "EnumComPorts").
+// before COM2, duplicates kept) in the platform's order (ComparePortNames). Where the names come
+// from is the platform's part (ListPresentComPorts). A missing source leaves ports untouched and
+// raises nothing; a source that cannot be read raises EComPortExt code 23 (on "EnumComPorts").
 void EnumComPorts(QStringList& ports);
 
 void SortComPorts(QStringList& ports);
+
+// The platform's case-insensitive text order of two port names: below, at or above 0.
+// Unix: Qt's comparison. Windows: the user's locale, as the system's own lists order names
+// (CompareStringEx with NORM_IGNORECASE), which places punctuation differently.
+int ComparePortNames(const QString& a, const QString& b);
 
 // The platform's names of the present ports, unsorted. False when the platform has no list at
 // all (ports stay as they are then).

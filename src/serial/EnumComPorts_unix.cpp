@@ -61,3 +61,7 @@ bool ListPresentComPorts(QStringList& names) {
     names += ExtraComPorts(qEnvironmentVariable("QLM_EXTRA_PORTS"));
     return true;
 }
+
+int ComparePortNames(const QString& a, const QString& b) {
+    return QString::compare(a, b, Qt::CaseInsensitive);
+}

@@ -56,3 +56,13 @@ bool RegistryComPorts(HKEY root, const char* subKey, QStringList& names) {
 bool ListPresentComPorts(QStringList& names) {
     return RegistryComPorts(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", names);
 }
+
+int ComparePortNames(const QString& a, const QString& b) {
+    const int order = CompareStringEx(
+        LOCALE_NAME_USER_DEFAULT, NORM_IGNORECASE, reinterpret_cast<const wchar_t*>(a.utf16()),
+        static_cast<int>(a.size()), reinterpret_cast<const wchar_t*>(b.utf16()),
+        static_cast<int>(b.size()), nullptr, nullptr, 0);
+    if (order == 0)
+        return QString::compare(a, b, Qt::CaseInsensitive); // not comparable by the locale
+    return order - CSTR_EQUAL;
+}

@@ -11,7 +11,8 @@ class QWidget;
 // Without a source the program simply runs without notices.
 //
 // Unix: the kernel's uevents of the tty subsystem. Windows: WM_DEVICECHANGE with
-// DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE for a port, as sent to the window.
+// DBT_DEVICEARRIVAL or DBT_DEVICEREMOVECOMPLETE for a port, as sent to the window, or for a
+// device with the serial-port interface, as registered for; one notice per change.
 class DeviceNotifier : public QObject {
     Q_OBJECT
 public:

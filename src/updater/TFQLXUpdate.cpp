@@ -292,7 +292,7 @@ void TFQLXUpdate::FormCreate() {
     closeAllowed_ = true;
     // Private to the user and to this instance, so nobody can plant images or links in it
     // and no other instance empties it or writes its images there; what a killed run left in
-    // it is removed. Failure to make it is noticed later, when something is written there.
+    // it is removed. Without one, loads and downloads say the temporary folder is unusable.
     flasher_.SetWorkDirectory(workFolder_.Open(SystemTempPath(), WorkFolderName));
     WebText.Data.Add().URL = UpdateServer::VersionFileUrl();
     TWebGetItem& package = WebGet.Items.Add();

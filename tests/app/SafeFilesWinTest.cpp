@@ -3,6 +3,7 @@
 #include "app/FileUtils.h"
 #include "app/SafeFiles.h"
 #include "app/WinApi_win.h"
+#include "support/HostProcess.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -12,10 +13,13 @@
 
 #include <cerrno>
 
+#include <functional>
+
 #include <windows.h>
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <winioctl.h>
 
 namespace {
 
@@ -33,6 +37,53 @@ bool MakeOpenFolder(const QString& path) {
     const bool made = CreateDirectoryW(Wide(path), &attributes) != 0;
     LocalFree(descriptor);
     return made;
+}
+
+// The mount-point form of REPARSE_DATA_BUFFER, which MinGW's headers leave to the driver kit.
+struct MountPointReparseBuffer {
+    ULONG ReparseTag;
+    USHORT ReparseDataLength;
+    USHORT Reserved;
+    USHORT SubstituteNameOffset;
+    USHORT SubstituteNameLength;
+    USHORT PrintNameOffset;
+    USHORT PrintNameLength;
+    WCHAR PathBuffer[1024];
+};
+
+// A junction at link leading to the folder target. Wine makes none; there a link made by the
+// host stands in, which Wine shows as a reparse point that Qt takes for no link, as it takes
+// a junction.
+bool MakeJunction(const QString& link, const QString& target) {
+    if (CreateDirectoryW(Wide(link), nullptr)) {
+        HANDLE handle =
+            CreateFileW(Wide(link), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const QString substitute = QStringLiteral("\\??\\") + target;
+        MountPointReparseBuffer data{};
+        const auto bytes = static_cast<USHORT>(substitute.size() * 2);
+        data.ReparseTag = IO_REPARSE_TAG_MOUNT_POINT;
+        data.SubstituteNameLength = bytes;
+        data.PrintNameOffset = bytes + 2;
+        data.ReparseDataLength = static_cast<USHORT>(8 + bytes + 2 + 2);
+        memcpy(data.PathBuffer, substitute.utf16(), bytes);
+        DWORD returned = 0;
+        const bool made =
+            handle != INVALID_HANDLE_VALUE &&
+            DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &data, 8 + data.ReparseDataLength,
+                            nullptr, 0, &returned, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        if (!made)
+            RemoveDirectoryW(Wide(link));
+    }
+    if (GetFileAttributesW(Wide(link)) == INVALID_FILE_ATTRIBUTES)
+        RunHostProgram("python3", {"-c", "import os, sys; os.symlink(sys.argv[1], sys.argv[2])",
+                                   target, link});
+    const DWORD attributes = GetFileAttributesW(Wide(link));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           GetFileAttributesW(Wide(link + "\\victim.txt")) != INVALID_FILE_ATTRIBUTES;
 }
 
 } // namespace
@@ -117,6 +168,58 @@ TEST(EmptyFolder, DeletesFilesReadOnlyOnesTooButKeepsSubFolders) {
         QStringList{"sub"});
     DeleteFolder(work);
     EXPECT_TRUE(QFileInfo(work).isDir()); // the sub-folder keeps it
+}
+
+// A work folder that is a junction, or holds one, is emptied without a file of the junction's
+// target lost: at the top as inside.
+TEST(EmptyFolder, NeverEntersAJunction) {
+    const std::vector<std::pair<const char*, std::function<void(const QString&)>>> emptiers = {
+        {"EmptyFolder", EmptyFolder},
+        {"DeleteFolder", DeleteFolder},
+        {"EmptyFolderTree", EmptyFolderTree},
+    };
+    for (const auto& [name, empty] : emptiers) {
+        SCOPED_TRACE(name);
+        QTemporaryDir parent;
+        const QString target = Native(parent, "target");
+        ASSERT_TRUE(QDir().mkpath(target));
+        WriteFile(target + "\\victim.txt", "precious");
+
+        const QString top = Native(parent, "QLMUpdate");
+        ASSERT_TRUE(MakeJunction(top, target));
+        EXPECT_TRUE(IsLinkEntry(top));
+        empty(top);
+        EXPECT_EQ(ReadFile(target + "\\victim.txt"), "precious");
+
+        const QString work = Native(parent, "work");
+        ASSERT_TRUE(QDir().mkpath(work + "\\sub"));
+        ASSERT_TRUE(MakeJunction(work + "\\sub\\link", target));
+        ASSERT_TRUE(MakeJunction(work + "\\link", target));
+        WriteFile(work + "\\stale.bin", "stale");
+        empty(work);
+        EXPECT_EQ(ReadFile(target + "\\victim.txt"), "precious");
+        EXPECT_FALSE(QFileInfo::exists(work + "\\stale.bin"));
+    }
+}
+
+// A temporary folder deeper than the old limit of about 260 characters: the work folder is
+// made there, found private, held, emptied and removed.
+TEST(PreparePrivateFolder, WorksBeyondTheOldPathLimit) {
+    QTemporaryDir top;
+    QString parent = Native(top);
+    while (parent.size() < 300)
+        parent += "\\" + QString(40, QLatin1Char('d'));
+    ASSERT_TRUE(QDir().mkpath(parent));
+    const QString work = PreparePrivateFolder(parent, "QLMUpdate");
+    ASSERT_EQ(work, parent + "\\QLMUpdate");
+    EXPECT_TRUE(IsPrivateFolder(work));
+    FolderLock lock;
+    ASSERT_TRUE(lock.Acquire(work));
+    WriteFile(work + "\\QLM_OS.bin", "stale");
+    EmptyFolderTree(work);
+    EXPECT_TRUE(QDir(work).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    EXPECT_TRUE(lock.RemoveFolder());
+    EXPECT_FALSE(QFileInfo::exists(work));
 }
 
 // One holder at a time, and removal happens while held.

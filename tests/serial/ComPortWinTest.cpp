@@ -18,6 +18,17 @@
 
 namespace {
 
+// Ports in the order Windows lists names: the user's locale, where a hyphen counts for
+// little and case for nothing; digits are text (COM10 before COM2). Qt's comparison would put
+// "COM-B" first, by its code.
+TEST(SortComPorts, OrdersNamesAsTheSystemDoes) {
+    QStringList ports{"COM-B", "com2", "COMA", "COM10", "COM2"};
+    SortComPorts(ports);
+    EXPECT_EQ(ports, (QStringList{"COM10", "com2", "COM2", "COMA", "COM-B"}));
+    EXPECT_EQ(ComparePortNames("com3", "COM3"), 0);
+    EXPECT_LT(ComparePortNames("COMA", "COM-B"), 0);
+}
+
 const QByteArray ProbeSentence = QByteArray::fromHex("24504F454D30362A31310D0A");
 
 // Milliseconds of processor time this process has used, all threads.

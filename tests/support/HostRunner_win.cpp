@@ -13,7 +13,9 @@ QJsonObject AskHostRunner(const QJsonObject& request) {
     socket.connectToHost(address.left(colon), address.mid(colon + 1).toUShort());
     if (colon < 0 || !socket.waitForConnected(5000))
         return {{"error", QStringLiteral("no host runner at '%1'").arg(address)}};
-    socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+    QJsonObject asked = request;
+    asked.insert(QStringLiteral("token"), qEnvironmentVariable("QLM_HOST_RUNNER_TOKEN"));
+    socket.write(QJsonDocument(asked).toJson(QJsonDocument::Compact) + '\n');
     QByteArray answer;
     while (!answer.endsWith('\n')) {
         if (!socket.waitForReadyRead(150000))

@@ -1,6 +1,9 @@
 #include "updater/DeviceNotifier.h"
+#include "updater/PortChangeFilter.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace {
 QByteArray Uevent(std::initializer_list<const char*> fields) {
@@ -35,4 +38,38 @@ TEST(DeviceNotifier, TurnsTtyAddAndRemoveIntoNoticeCodes) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(DeviceNotifier::ParseUevent(c.message), c.code) << c.message.toStdString();
+}
+
+// A change the system tells of twice gives one notice; another kind, or the same kind later,
+// is a change of its own.
+TEST(PortChangeFilter, OneNoticePerChange) {
+    constexpr int arrival = DeviceNotifier::DeviceArrival;
+    constexpr int removal = DeviceNotifier::DeviceRemoveComplete;
+    constexpr int64_t same = PortChangeFilter::SameChangeMs;
+    struct Step {
+        int code;
+        int64_t at;
+        bool notice;
+    };
+    const struct Case {
+        const char* what;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"one arrival told twice", {{arrival, 5000, true}, {arrival, 5010, false}}},
+        {"arrival, then removal at once", {{arrival, 5000, true}, {removal, 5001, true}}},
+        {"plugged out and in again",
+         {{removal, 5000, true}, {arrival, 5100, true}, {arrival, 5150, false}}},
+        {"the same kind later", {{arrival, 5000, true}, {arrival, 5000 + same, true}}},
+        {"repeats count from the change",
+         {{arrival, 5000, true},
+          {arrival, 5000 + same - 1, false},
+          {arrival, 5000 + same + 1, true}}},
+        {"a clock that starts at zero", {{removal, 0, true}, {removal, 10, false}}},
+    };
+    for (const Case& c : cases) {
+        PortChangeFilter filter;
+        for (size_t i = 0; i < c.steps.size(); ++i)
+            EXPECT_EQ(filter.Accept(c.steps[i].code, c.steps[i].at), c.steps[i].notice)
+                << c.what << ", step " << i;
+    }
 }

@@ -4,6 +4,7 @@
 #include "serial/TComComboBox.h"
 #include "support/RecordingPresenter.h"
 #include "support/SimDevice.h"
+#include "support/TempFolderAt.h"
 #include "support/TestFiles.h"
 #include "support/TestHttpServer.h"
 #include "support/ZipFixture.h"
@@ -39,27 +40,6 @@ class CountingWindow : public TFQLXUpdate {
 public:
     void Beep() override { ++beeps; }
     int beeps = 0;
-};
-
-// Points the user's temporary folder, as each platform finds it, at path for one scope.
-class TempFolderAt {
-public:
-    explicit TempFolderAt(const QString& path) {
-        for (const char* name : Names)
-            saved_ << qgetenv(name);
-        for (const char* name : Names)
-            qputenv(name, QDir::toNativeSeparators(path).toLocal8Bit());
-    }
-    ~TempFolderAt() {
-        for (int i = 0; i < 3; ++i)
-            qputenv(Names[i], saved_[i]);
-    }
-    TempFolderAt(const TempFolderAt&) = delete;
-    TempFolderAt& operator=(const TempFolderAt&) = delete;
-
-private:
-    static constexpr const char* Names[] = {"TMPDIR", "TMP", "TEMP"};
-    QList<QByteArray> saved_;
 };
 
 // The window with firmware files of the user's own; no ports, no reachable server.
@@ -467,6 +447,7 @@ TEST_F(FileLoadTest, AnUnusableTemporaryFolderIsNamed) {
     EXPECT_FALSE(window->LoadFirmwareFiles({Package("good.zip", os, ext)}));
     ASSERT_EQ(Log().size(), 2);
     EXPECT_EQ(Log()[0], "-> LOADING FIRMWARE PACKAGE: good.zip  [ERROR]");
-    EXPECT_TRUE(Log()[1].startsWith("[NOTE: THE TEMPORARY FOLDER IS NOT USABLE: "));
+    EXPECT_EQ(Log()[1], "[NOTE: THE TEMPORARY FOLDER IS NOT USABLE: " +
+                            QDir::toNativeSeparators(AddBackslash(notAFolder)) + "]");
     EXPECT_EQ(ReadFile(notAFolder), "a file");
 }

@@ -1,6 +1,9 @@
+#include "app/FileUtils.h"
 #include "flashing/FirmwareImage.h"
 #include "serial/TComComboBox.h"
 #include "support/RecordingPresenter.h"
+#include "support/TempFolderAt.h"
+#include "support/TestFiles.h"
 #include "support/TestHttpServer.h"
 #include "support/ZipFixture.h"
 #include "updater/MonitorMemo.h"
@@ -10,6 +13,7 @@
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -239,4 +243,32 @@ TEST_F(WebFlowTest, ASecondStartWhileTheFlowRunsIsRefused) {
     EXPECT_EQ(nested, 1);
     EXPECT_EQ(Log(), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
                                   "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.17"}));
+}
+
+// No private work folder could be made (the temporary folder is a file): the update says so
+// and downloads nothing, neither into the unverified path nor into the current folder.
+TEST_F(WebFlowTest, AnUnusableTemporaryFolderIsNamedAndNothingIsDownloaded) {
+    ServeVersion("QLM\n2.17\n");
+    ServePackage(GoodPackage); // made in the temporary folder, while it still is one
+    window.reset();
+    QTemporaryDir top;
+    const QString notAFolder = top.filePath("tmp");
+    WriteFile(notAFolder, "a file");
+    TempFolderAt place(notAFolder);
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(top.path());
+    window = std::make_unique<TFQLXUpdate>();
+    window->WebGetComponent().ShowDialog = false;
+    EXPECT_EQ(window->WorkDirectory(), QString());
+    window->btnWebFirmwareClick();
+    QDir::setCurrent(cwd);
+
+    EXPECT_EQ(Log(), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [ERROR]",
+                                  "[NOTE: THE TEMPORARY FOLDER IS NOT USABLE: " +
+                                      QDir::toNativeSeparators(AddBackslash(notAFolder)) + "]"}));
+    EXPECT_EQ(server.Hits(PackagePath), 0);
+    EXPECT_EQ(QDir(top.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"tmp"});
+    EXPECT_EQ(ReadFile(notAFolder), "a file");
+    EXPECT_FALSE(Enabled("btnOS"));
 }

@@ -4,13 +4,18 @@ Wine starts Linux programs but gives no handle to wait on, so a test program ask
 runner over 127.0.0.1 instead: one JSON request per connection, one JSON answer. It runs
 tools (zip, python3, openssl), and it starts the simulated device or a silent
 pseudo-terminal on a COM port that the Wine prefix maps to a link in the ports folder.
+
+Any local user could reach 127.0.0.1, so each request carries the run's token, a random
+text that only the test program learns, through its environment (QLM_HOST_RUNNER_TOKEN).
 """
 
 import base64
 import fcntl
+import hmac
 import json
 import os
 import pty
+import secrets
 import socketserver
 import subprocess
 import threading
@@ -105,9 +110,12 @@ class Devices:
 
 class Handler(socketserver.StreamRequestHandler):
     def handle(self):
-        request = json.loads(self.rfile.readline())
         try:
-            answer = self.server.dispatch(request)
+            request = json.loads(self.rfile.readline())
+            if not isinstance(request, dict) or not self.server.admits(request.get("token")):
+                answer = {"error": "refused: not this run's token"}
+            else:
+                answer = self.server.dispatch(request)
         except Exception as error:  # the test program reports what went wrong
             answer = {"error": str(error)}
         self.wfile.write((json.dumps(answer) + "\n").encode())
@@ -120,11 +128,15 @@ class HostRunner(socketserver.ThreadingTCPServer):
     def __init__(self, ports_dir, sim):
         super().__init__(("127.0.0.1", 0), Handler)
         self.devices = Devices(ports_dir, sim)
+        self.token = secrets.token_hex(32)
         self.thread = threading.Thread(target=self.serve_forever, daemon=True)
 
     @property
     def address(self):
         return "127.0.0.1:%d" % self.server_address[1]
+
+    def admits(self, token):
+        return isinstance(token, str) and hmac.compare_digest(token.encode(), self.token.encode())
 
     def start(self):
         self.thread.start()

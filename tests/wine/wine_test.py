@@ -50,6 +50,7 @@ def run_once(wine, program, args, limit):
         try:
             done = wine.run(["wine", program] + args, extra_env={
                 "QLM_HOST_RUNNER": runner.address,
+                "QLM_HOST_RUNNER_TOKEN": runner.token,
                 "QT_QPA_PLATFORM": "offscreen",
             }, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT, timeout=limit)
         except subprocess.TimeoutExpired:
