@@ -58,8 +58,8 @@ public:
 
 } // namespace
 
-TComThread::TComThread(TComHandle port, QObject* handOff, Delivery delivery)
-    : state_(std::make_shared<State>(std::move(delivery))), handOff_(handOff) {
+TComThread::TComThread(TComHandle port, QObject* handOff, TComReadAhead& ahead, Delivery delivery)
+    : state_(std::make_shared<State>(std::move(delivery))), handOff_(handOff), ahead_(&ahead) {
     stopSignal_ = CreateStopSignal();
     try {
         thread_ = std::thread([this, port] {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "serial/ComTypes.h"
+#include "serial/TComReadAhead.h"
 
 #include <QObject>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -22,16 +24,16 @@
 //
 // Unix: arrivals are taken edge-triggered (epoll EPOLLET), so bytes that stay queued because
 // nobody read them wake nobody; real-time round-robin scheduling where the user may have it.
-// Windows: WaitCommEvent(EV_RXCHAR) at time-critical priority; a wake-up without the event is
-// no arrival.
+// Windows: a pending one-byte read at time-critical priority (TComArrivalLoop); the byte it
+// takes waits in the port's read-ahead for the window thread's next read.
 class TComThread {
 public:
     // Runs on the window thread; an exception ends the receive thread (nothing more arrives).
     using Delivery = std::function<void()>;
 
-    // handOff must live on the window thread and outlive this object. Raises std::system_error
-    // when the thread cannot be set up.
-    TComThread(TComHandle port, QObject* handOff, Delivery delivery);
+    // handOff must live on the window thread, and ahead (the port's read-ahead) wherever, both
+    // outliving this object. Raises std::system_error when the thread cannot be set up.
+    TComThread(TComHandle port, QObject* handOff, TComReadAhead& ahead, Delivery delivery);
     ~TComThread();
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
@@ -45,6 +47,9 @@ public:
 
     // True once the thread no longer watches the device (hang-up or a failed delivery).
     bool Detached() const;
+
+    // How often the thread has woken from its wait for arrivals: what it costs while idle.
+    long long Wakeups() const { return wakeups_; }
 
     struct State;
 
@@ -63,6 +68,8 @@ private:
 
     std::shared_ptr<State> state_;
     QObject* handOff_;
+    TComReadAhead* ahead_;
+    std::atomic<long long> wakeups_{0};
     TComHandle stopSignal_ = NoComHandle;
     std::thread thread_;
 };

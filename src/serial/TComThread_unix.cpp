@@ -66,6 +66,7 @@ void TComThread::Run(TComHandle port, TComHandle stop) {
                 continue;
             break; // cannot wait any more: end rather than spin
         }
+        ++wakeups_;
         bool stopped = false;
         bool arrived = false;
         bool gone = false;
