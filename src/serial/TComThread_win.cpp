@@ -111,7 +111,60 @@ private:
     bool pending_ = false;
 };
 
+// Qt's event loop on Windows hands posted events over through a timer of at least 10 ms
+// whenever other messages wait in the queue, which under Wine they mostly do: every reply would
+// wait for that tick. A message to a window of our own is dispatched as soon as the loop looks.
+constexpr UINT WakeMessage = WM_APP + 0x51;
+constexpr const wchar_t* WakerClassName = L"QuillmoorComWaker";
+
+using StateRef = std::shared_ptr<TComThread::State>;
+
+LRESULT CALLBACK WakerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WakeMessage)
+        return DefWindowProcW(window, message, wParam, lParam);
+    if (auto* held = reinterpret_cast<StateRef*>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
+        const StateRef state = *held; // the delivery may close the port and release the window
+        TComThread::RunPending(state);
+    }
+    return 0;
+}
+
+bool WakerClassRegistered() {
+    static const bool registered = [] {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = WakerProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = WakerClassName;
+        return RegisterClassW(&windowClass) != 0;
+    }();
+    return registered;
+}
+
 } // namespace
+
+TComHandle TComThread::CreateWaker(const std::shared_ptr<State>& state) {
+    if (!WakerClassRegistered())
+        return NoComHandle; // posted events serve, only later
+    HWND window = CreateWindowExW(0, WakerClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    if (!window)
+        return NoComHandle;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new StateRef(state)));
+    return reinterpret_cast<TComHandle>(window);
+}
+
+void TComThread::ReleaseWaker(TComHandle waker) {
+    if (waker == NoComHandle)
+        return;
+    const HWND window = reinterpret_cast<HWND>(waker);
+    delete reinterpret_cast<StateRef*>(SetWindowLongPtrW(window, GWLP_USERDATA, 0));
+    DestroyWindow(window); // a message still queued for it is dropped
+}
+
+bool TComThread::Wake(TComHandle waker) {
+    return waker != NoComHandle &&
+           PostMessageW(reinterpret_cast<HWND>(waker), WakeMessage, 0, 0) != 0;
+}
 
 TComHandle TComThread::CreateStopSignal() {
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
