@@ -136,7 +136,8 @@ void TCustomComPort::Open() {
     try {
         ApplySettings();
         if (events_ & evRxChar)
-            thread_ = std::make_unique<TComThread>(handle_, &handOff_, [this] { DeliverRxChar(); });
+            thread_ = std::make_unique<TComThread>(handle_, &handOff_, readAhead_,
+                                                   [this] { DeliverRxChar(); });
     } catch (const std::system_error& error) {
         ReleaseHandle();
         Raise(CE_OpenFailed, error.code().value());
@@ -180,6 +181,10 @@ void TCustomComPort::Close() {
 
 bool TCustomComPort::ReceiveDetached() const {
     return Connected() && (!thread_ || thread_->Detached());
+}
+
+long long TCustomComPort::ReceiveWakeups() const {
+    return thread_ ? thread_->Wakeups() : 0;
 }
 
 void TCustomComPort::DeliverRxChar() {

@@ -2,6 +2,7 @@
 
 #include "serial/ComTypes.h"
 #include "serial/EComPort.h"
+#include "serial/TComReadAhead.h"
 #include "serial/TComThread.h"
 
 #include <QByteArray>
@@ -77,6 +78,8 @@ public:
     // True while the port is open but its receive thread no longer watches the device,
     // because it hung up or a handler raised; nothing more arrives until Close and Open.
     bool ReceiveDetached() const;
+    // How often the receive thread has woken since Open (0 without one): its cost while idle.
+    long long ReceiveWakeups() const;
 
     // Called on the window thread with the port and the number of waiting bytes (above 0).
     // An exception from it ends the receive thread silently.
@@ -107,6 +110,8 @@ private:
     TComEvents events_ = AllComEvents;
 
     TComHandle handle_ = NoComHandle;
+    // Bytes the receive thread took ahead of the window thread's reads (Windows).
+    TComReadAhead readAhead_;
     TComHandOff handOff_;
     std::unique_ptr<TComThread> thread_;
 };

@@ -70,16 +70,26 @@ void TCustomComPort::ReleaseHandle() {
     handle_ = NoComHandle;
 }
 
+namespace {
+
+bool SetDeviceTimeouts(HANDLE port, const TComTimeouts& timeouts) {
+    COMMTIMEOUTS t{};
+    t.ReadIntervalTimeout = static_cast<DWORD>(timeouts.ReadInterval);
+    t.ReadTotalTimeoutMultiplier = static_cast<DWORD>(timeouts.ReadTotalMultiplier);
+    t.ReadTotalTimeoutConstant = static_cast<DWORD>(timeouts.ReadTotalConstant);
+    t.WriteTotalTimeoutMultiplier = static_cast<DWORD>(timeouts.WriteTotalMultiplier);
+    t.WriteTotalTimeoutConstant = static_cast<DWORD>(timeouts.WriteTotalConstant);
+    return SetCommTimeouts(port, &t) != 0;
+}
+
+} // namespace
+
 void TCustomComPort::ApplyTimeouts() {
     if (!Connected())
         return;
-    COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = static_cast<DWORD>(timeouts_.ReadInterval);
-    t.ReadTotalTimeoutMultiplier = static_cast<DWORD>(timeouts_.ReadTotalMultiplier);
-    t.ReadTotalTimeoutConstant = static_cast<DWORD>(timeouts_.ReadTotalConstant);
-    t.WriteTotalTimeoutMultiplier = static_cast<DWORD>(timeouts_.WriteTotalMultiplier);
-    t.WriteTotalTimeoutConstant = static_cast<DWORD>(timeouts_.WriteTotalConstant);
-    if (!SetCommTimeouts(Native(handle_), &t))
+    // The receive thread sets its own read time-outs for its read; not while it does that.
+    auto guard = readAhead_.Lock();
+    if (!SetDeviceTimeouts(Native(handle_), timeouts_))
         Raise(CE_TimeoutsFailed, static_cast<int>(GetLastError()));
 }
 
@@ -99,6 +109,10 @@ void TCustomComPort::PurgeBuffers(bool input, bool output) {
         flags |= PURGE_RXCLEAR;
     if (output)
         flags |= PURGE_TXCLEAR;
+    bool ended = true;
+    auto turn = readAhead_.Claim(ended);
+    if (input)
+        readAhead_.Clear();
     PurgeComm(Native(handle_), flags);
 }
 
@@ -127,32 +141,50 @@ int TCustomComPort::ReadText(QByteArray& str, int count) {
         return 0;
     if (!Connected())
         Raise(CE_ReadFailed, ERROR_INVALID_HANDLE);
-    TComAsync async;
-    if (!async.Valid())
-        Raise(CE_ReadFailed, static_cast<int>(GetLastError()));
-    str.resize(count);
-    DWORD got = 0;
-    if (!ReadFile(Native(handle_), str.data(), static_cast<DWORD>(count), &got,
-                  async.Overlapped()) &&
-        GetLastError() != ERROR_IO_PENDING) {
-        str.clear(); // a refused request reads nothing
-        return 0;
-    }
-    if (!async.Finish(Native(handle_), got)) {
-        const DWORD error = GetLastError();
+    // The receive thread's read ends first, so that its byte comes before the device's next.
+    bool ended = true;
+    auto turn = readAhead_.Claim(ended);
+    if (!ended)
+        Raise(CE_ReadFailed, ERROR_OPERATION_ABORTED);
+    str = readAhead_.Take(count);
+    if (str.size() == count)
+        return count;
+    const QByteArray ahead = str;
+    auto fail = [&](DWORD error) {
+        readAhead_.PutBack(ahead); // nothing was read
         str.clear();
         Raise(CE_ReadFailed, static_cast<int>(error));
+    };
+    if (thread_) {
+        // The receive thread's read had no read time-outs; this read has the port's.
+        if (!SetDeviceTimeouts(Native(handle_), timeouts_))
+            fail(GetLastError());
     }
-    str.resize(static_cast<qsizetype>(got));
-    return static_cast<int>(got);
+    TComAsync async;
+    if (!async.Valid())
+        fail(GetLastError());
+    const int want = count - static_cast<int>(ahead.size());
+    str.resize(count);
+    DWORD got = 0;
+    char* into = str.data() + ahead.size();
+    if (!ReadFile(Native(handle_), into, static_cast<DWORD>(want), &got, async.Overlapped()) &&
+        GetLastError() != ERROR_IO_PENDING) {
+        str.resize(ahead.size()); // a refused request reads nothing more
+        return static_cast<int>(str.size());
+    }
+    if (!async.Finish(Native(handle_), got))
+        fail(GetLastError());
+    str.resize(ahead.size() + static_cast<qsizetype>(got));
+    return static_cast<int>(str.size());
 }
 
 int TCustomComPort::WaitingCount() {
     if (!Connected())
         Raise(CE_ClearComFailed, ERROR_INVALID_HANDLE);
+    auto guard = readAhead_.Lock();
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(Native(handle_), &errors, &status))
         Raise(CE_ClearComFailed, static_cast<int>(GetLastError()));
-    return static_cast<int>(status.cbInQue);
+    return readAhead_.Size() + static_cast<int>(status.cbInQue);
 }

@@ -58,16 +58,18 @@ public:
 
 } // namespace
 
-TComThread::TComThread(TComHandle port, QObject* handOff, Delivery delivery)
-    : state_(std::make_shared<State>(std::move(delivery))), handOff_(handOff) {
+TComThread::TComThread(TComHandle port, QObject* handOff, TComReadAhead& ahead, Delivery delivery)
+    : state_(std::make_shared<State>(std::move(delivery))), handOff_(handOff), ahead_(&ahead) {
     stopSignal_ = CreateStopSignal();
     try {
+        waker_ = CreateWaker(state_);
         thread_ = std::thread([this, port] {
             RaisePriority();
             Run(port, stopSignal_);
             MarkDetached();
         });
     } catch (...) {
+        ReleaseWaker(waker_);
         ReleaseStopSignal(stopSignal_);
         throw;
     }
@@ -88,6 +90,10 @@ void TComThread::Stop() {
         thread_.join();
         state_->RunPending();
     }
+    if (waker_ != NoComHandle) {
+        ReleaseWaker(waker_);
+        waker_ = NoComHandle;
+    }
     if (stopSignal_ != NoComHandle) {
         ReleaseStopSignal(stopSignal_);
         stopSignal_ = NoComHandle;
@@ -99,6 +105,10 @@ bool TComThread::HandleEvent(QEvent* event) {
         return false;
     static_cast<TRxNotifyEvent*>(event)->state->RunPending();
     return true;
+}
+
+void TComThread::RunPending(const std::shared_ptr<State>& state) {
+    state->RunPending();
 }
 
 bool TComThread::Detached() const {
@@ -118,7 +128,8 @@ bool TComThread::Notify() {
             return false;
         state_->pending = true;
     }
-    QCoreApplication::postEvent(handOff_, new TRxNotifyEvent(state_));
+    if (!Wake(waker_))
+        QCoreApplication::postEvent(handOff_, new TRxNotifyEvent(state_));
     std::unique_lock guard(state_->lock);
     state_->changed.wait(guard, [this] { return !state_->pending || state_->stopping; });
     return !state_->failed && !state_->stopping;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "serial/ComTypes.h"
+#include "serial/TComReadAhead.h"
 
 #include <QObject>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -11,7 +13,8 @@
 
 // The receive thread of one open port. It sleeps until new bytes arrive or it is told to stop,
 // and hands each arrival to the window thread with a synchronous call: it posts an event to
-// a hand-off object living there and blocks until the window thread has run the delivery.
+// a hand-off object living there (Windows: a message to a window of its own made on the window
+// thread) and blocks until the window thread has run the delivery.
 // So at most one notification is outstanding, deliveries never overlap and keep their order,
 // and bytes that arrive while the window thread is busy are reported by one delivery.
 //
@@ -22,16 +25,17 @@
 //
 // Unix: arrivals are taken edge-triggered (epoll EPOLLET), so bytes that stay queued because
 // nobody read them wake nobody; real-time round-robin scheduling where the user may have it.
-// Windows: WaitCommEvent(EV_RXCHAR) at time-critical priority; a wake-up without the event is
-// no arrival.
+// Windows: a pending one-byte read at time-critical priority (TComArrivalLoop); the byte it
+// takes waits in the port's read-ahead for the window thread's next read.
 class TComThread {
 public:
+    struct State;
     // Runs on the window thread; an exception ends the receive thread (nothing more arrives).
     using Delivery = std::function<void()>;
 
-    // handOff must live on the window thread and outlive this object. Raises std::system_error
-    // when the thread cannot be set up.
-    TComThread(TComHandle port, QObject* handOff, Delivery delivery);
+    // handOff must live on the window thread, and ahead (the port's read-ahead) wherever, both
+    // outliving this object. Raises std::system_error when the thread cannot be set up.
+    TComThread(TComHandle port, QObject* handOff, TComReadAhead& ahead, Delivery delivery);
     ~TComThread();
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
@@ -42,11 +46,14 @@ public:
 
     // The posted event's handler; the hand-off object's event() passes it on.
     static bool HandleEvent(QEvent* event);
+    // Window thread: runs the notification waiting in state, if any.
+    static void RunPending(const std::shared_ptr<State>& state);
 
     // True once the thread no longer watches the device (hang-up or a failed delivery).
     bool Detached() const;
 
-    struct State;
+    // How often the thread has woken from its wait for arrivals: what it costs while idle.
+    long long Wakeups() const { return wakeups_; }
 
 private:
     // The platform's part: the stop signal, the priority and the wait for arrivals.
@@ -55,6 +62,12 @@ private:
     static void ReleaseStopSignal(TComHandle stop);
     static void RaisePriority();
     void Run(TComHandle port, TComHandle stop);
+    // The platform's own way to wake the window thread for a notification, if it has one
+    // better than a posted event (NoComHandle: none). Made and released on the window thread.
+    static TComHandle CreateWaker(const std::shared_ptr<State>& state);
+    static void ReleaseWaker(TComHandle waker);
+    // False when the waker could not be used.
+    static bool Wake(TComHandle waker);
 
     // Hands one arrival to the window thread and waits until it has run; false when the
     // thread must end (stopping, or the delivery raised).
@@ -63,7 +76,10 @@ private:
 
     std::shared_ptr<State> state_;
     QObject* handOff_;
+    TComReadAhead* ahead_;
+    std::atomic<long long> wakeups_{0};
     TComHandle stopSignal_ = NoComHandle;
+    TComHandle waker_ = NoComHandle;
     std::thread thread_;
 };
 

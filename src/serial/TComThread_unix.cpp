@@ -25,6 +25,17 @@ void TComThread::ReleaseStopSignal(TComHandle stop) {
     close(static_cast<int>(stop));
 }
 
+// The event loop of the window thread hears of posted events at once.
+TComHandle TComThread::CreateWaker(const std::shared_ptr<State>&) {
+    return NoComHandle;
+}
+
+void TComThread::ReleaseWaker(TComHandle) {}
+
+bool TComThread::Wake(TComHandle) {
+    return false;
+}
+
 // Real-time round-robin at the highest level allowed: any level with the privilege to set it,
 // otherwise up to the user's RLIMIT_RTPRIO. Without either the thread keeps its scheduling.
 void TComThread::RaisePriority() {
@@ -66,6 +77,7 @@ void TComThread::Run(TComHandle port, TComHandle stop) {
                 continue;
             break; // cannot wait any more: end rather than spin
         }
+        ++wakeups_;
         bool stopped = false;
         bool arrived = false;
         bool gone = false;

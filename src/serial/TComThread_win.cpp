@@ -1,5 +1,7 @@
+#include "serial/TComArrivalLoop.h"
 #include "serial/TComThread.h"
 
+#include <memory>
 #include <system_error>
 
 #include <windows.h>
@@ -10,24 +12,159 @@ HANDLE Native(TComHandle handle) {
     return reinterpret_cast<HANDLE>(handle);
 }
 
-// After a wake-up that brings no event (an empty mask, or a request that ended without one)
-// the thread looks at the receive queue every PollMs for up to PollRounds times before it asks
-// for the event again. Windows rarely does that; Wine ends every pending request within about
-// 10 ms without an event and keeps the processor busy while one is pending, so there the
-// queue is watched at this pace instead of a request spinning at time-critical priority.
-constexpr DWORD PollMs = 10;
-constexpr int PollRounds = 20;
+// What the device writes into until the one-byte read has ended.
+struct TArrivalBlock {
+    OVERLAPPED overlapped{};
+    char byte = 0;
+};
 
-// The bytes waiting in the receive queue, or -1 when the port no longer answers.
-long long Queued(HANDLE port) {
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(port, &errors, &status))
-        return -1;
-    return status.cbInQue;
+// The port's side of the arrival loop: an overlapped one-byte read with no read time-outs,
+// which ends when a byte arrives. (Waiting for the character event instead costs more: Wine
+// ends each such wait after a millisecond without the event on a pseudo-terminal, so it turns
+// into polling.) The block of a read that does not end once cancelled is left to the device,
+// with its event, rather than freed under it.
+class TWinArrivalDevice : public TComArrivalLoop::Device {
+public:
+    TWinArrivalDevice(HANDLE port, HANDLE stop)
+        : port_(port), stop_(stop), block_(std::make_unique<TArrivalBlock>()) {
+        block_->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~TWinArrivalDevice() override {
+        if (pending_ && WaitForSingleObject(block_->overlapped.hEvent, 0) != WAIT_OBJECT_0) {
+            [[maybe_unused]] TArrivalBlock* leftToDevice = block_.release();
+            return;
+        }
+        if (block_->overlapped.hEvent)
+            CloseHandle(block_->overlapped.hEvent);
+    }
+    TWinArrivalDevice(const TWinArrivalDevice&) = delete;
+    TWinArrivalDevice& operator=(const TWinArrivalDevice&) = delete;
+
+    bool Valid() const { return block_->overlapped.hEvent != nullptr; }
+
+    bool Start() override {
+        const HANDLE event = block_->overlapped.hEvent;
+        block_->overlapped = OVERLAPPED{};
+        block_->overlapped.hEvent = event;
+        ResetEvent(event);
+        UseArrivalTimeouts();
+        if (ReadFile(port_, &block_->byte, 1, nullptr, &block_->overlapped) ||
+            GetLastError() == ERROR_IO_PENDING) {
+            pending_ = true;
+            return true;
+        }
+        return false;
+    }
+
+    Wake Wait(bool request, int timeoutMs) override {
+        const HANDLE waits[2] = {stop_, block_->overlapped.hEvent};
+        const DWORD woke = WaitForMultipleObjects(request ? 2 : 1, waits, FALSE,
+                                                  timeoutMs < 0 ? INFINITE : DWORD(timeoutMs));
+        if (woke == WAIT_OBJECT_0 + 1)
+            return Wake::Ended;
+        if (woke == WAIT_TIMEOUT)
+            return Wake::Timeout;
+        return Wake::Stop; // the stop signal, or a wait that failed: end rather than spin
+    }
+
+    Outcome Finish(char& byte) override {
+        DWORD got = 0;
+        const bool ok = GetOverlappedResult(port_, &block_->overlapped, &got, FALSE) != 0;
+        pending_ = false;
+        if (!ok)
+            return Outcome::Failed;
+        byte = block_->byte;
+        return got == 1 ? Outcome::Byte : Outcome::Nothing;
+    }
+
+    bool Cancel(int boundMs) override {
+        CancelIoEx(port_, &block_->overlapped);
+        return WaitForSingleObject(block_->overlapped.hEvent, DWORD(boundMs)) == WAIT_OBJECT_0;
+    }
+
+    long long Queued() override {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(port_, &errors, &status))
+            return -1;
+        return status.cbInQue;
+    }
+
+private:
+    // No read time-outs, so that the read waits for its byte; the window thread's reads put
+    // the port's own back. The write time-outs stay.
+    void UseArrivalTimeouts() {
+        COMMTIMEOUTS t{};
+        if (!GetCommTimeouts(port_, &t) ||
+            (t.ReadIntervalTimeout == 0 && t.ReadTotalTimeoutMultiplier == 0 &&
+             t.ReadTotalTimeoutConstant == 0))
+            return;
+        t.ReadIntervalTimeout = 0;
+        t.ReadTotalTimeoutMultiplier = 0;
+        t.ReadTotalTimeoutConstant = 0;
+        SetCommTimeouts(port_, &t);
+    }
+
+    HANDLE port_;
+    HANDLE stop_;
+    std::unique_ptr<TArrivalBlock> block_;
+    bool pending_ = false;
+};
+
+// Qt's event loop on Windows hands posted events over through a timer of at least 10 ms
+// whenever other messages wait in the queue, which under Wine they mostly do: every reply would
+// wait for that tick. A message to a window of our own is dispatched as soon as the loop looks.
+constexpr UINT WakeMessage = WM_APP + 0x51;
+constexpr const wchar_t* WakerClassName = L"QuillmoorComWaker";
+
+using StateRef = std::shared_ptr<TComThread::State>;
+
+LRESULT CALLBACK WakerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WakeMessage)
+        return DefWindowProcW(window, message, wParam, lParam);
+    if (auto* held = reinterpret_cast<StateRef*>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
+        const StateRef state = *held; // the delivery may close the port and release the window
+        TComThread::RunPending(state);
+    }
+    return 0;
+}
+
+bool WakerClassRegistered() {
+    static const bool registered = [] {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = WakerProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = WakerClassName;
+        return RegisterClassW(&windowClass) != 0;
+    }();
+    return registered;
 }
 
 } // namespace
+
+TComHandle TComThread::CreateWaker(const std::shared_ptr<State>& state) {
+    if (!WakerClassRegistered())
+        return NoComHandle; // posted events serve, only later
+    HWND window = CreateWindowExW(0, WakerClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    if (!window)
+        return NoComHandle;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new StateRef(state)));
+    return reinterpret_cast<TComHandle>(window);
+}
+
+void TComThread::ReleaseWaker(TComHandle waker) {
+    if (waker == NoComHandle)
+        return;
+    const HWND window = reinterpret_cast<HWND>(waker);
+    delete reinterpret_cast<StateRef*>(SetWindowLongPtrW(window, GWLP_USERDATA, 0));
+    DestroyWindow(window); // a message still queued for it is dropped
+}
+
+bool TComThread::Wake(TComHandle waker) {
+    return waker != NoComHandle &&
+           PostMessageW(reinterpret_cast<HWND>(waker), WakeMessage, 0, 0) != 0;
+}
 
 TComHandle TComThread::CreateStopSignal() {
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -50,93 +187,14 @@ void TComThread::RaisePriority() {
 }
 
 void TComThread::Run(TComHandle port, TComHandle stop) {
-    const HANDLE handle = Native(port);
-    const HANDLE stopEvent = Native(stop);
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    if (!overlapped.hEvent || !SetCommMask(handle, EV_RXCHAR)) {
-        if (overlapped.hEvent)
-            CloseHandle(overlapped.hEvent);
+    TWinArrivalDevice device(Native(port), Native(stop));
+    if (!device.Valid())
         return; // nothing to wait with: no arrivals are reported
-    }
-    const HANDLE waits[2] = {stopEvent, overlapped.hEvent};
-    bool pending = false;
-    bool gone = false;
-    bool stopped = false;
-    bool repeatedBefore = false;
-    long long queuedAfterDelivery = 0;
-    // Waits for bytes beyond those already reported; false when stopped or gone.
-    const auto pollForArrival = [&](bool& arrived) {
-        arrived = false;
-        for (int round = 0; round < PollRounds; ++round) {
-            const long long queued = Queued(handle);
-            if (queued < 0) {
-                gone = true;
-                return false;
-            }
-            arrived = queued > 0 && queued != queuedAfterDelivery;
-            if (arrived)
-                return true;
-            if (WaitForSingleObject(stopEvent, PollMs) != WAIT_TIMEOUT) {
-                stopped = true;
-                return false;
-            }
-        }
-        return true;
-    };
-    while (!stopped && !gone) {
-        DWORD mask = 0;
-        bool completed = WaitCommEvent(handle, &mask, &overlapped) != 0;
-        if (!completed && GetLastError() == ERROR_IO_PENDING) {
-            pending = true;
-            const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-            if (woke != WAIT_OBJECT_0 + 1)
-                break; // stopped, or the wait itself failed: end rather than spin
-            pending = false;
-            DWORD unused = 0;
-            completed = GetOverlappedResult(handle, &overlapped, &unused, FALSE) != 0;
-        }
-        if (!completed)
-            mask = 0; // a request that failed or was cancelled reports nothing
-        // A device that vanished answers no query any more.
-        const long long queued = Queued(handle);
-        if (queued < 0) {
-            gone = true;
-            break;
-        }
-        if (!(mask & EV_RXCHAR)) {
-            bool arrived = false;
-            if (!pollForArrival(arrived))
-                break;
-            if (!arrived)
-                continue;
-        } else {
-            // Unread bytes may be reported again (Wine reports a non-empty queue, not an
-            // arrival). The first repeat is delivered at once: it may be bytes that came just
-            // after the last read; later ones wait for news in the queue.
-            const bool repeat = queued != 0 && queued == queuedAfterDelivery;
-            if (repeat && repeatedBefore) {
-                bool arrived = false;
-                if (!pollForArrival(arrived))
-                    break;
-            }
-            repeatedBefore = repeat;
-        }
-        if (!Notify())
-            break;
-        queuedAfterDelivery = Queued(handle);
-    }
-    // Ends a request still pending while its overlapped block exists.
-    SetCommMask(handle, 0);
-    if (pending) {
-        DWORD unused = 0;
-        CancelIoEx(handle, &overlapped);
-        GetOverlappedResult(handle, &overlapped, &unused, TRUE);
-    }
-    CloseHandle(overlapped.hEvent);
-    if (gone) {
+    TComArrivalLoop loop(
+        device, *ahead_, [this] { return Notify(); }, wakeups_);
+    if (loop.Run() == TComArrivalLoop::End::Gone) {
         // Nothing more arrives from a vanished device; wait for Stop only.
         MarkDetached();
-        WaitForSingleObject(stopEvent, INFINITE);
+        device.Wait(false, -1);
     }
 }
