@@ -16,7 +16,8 @@ cache=${QLM_WIN_CACHE:-$HOME/.cache/quillmoor}
 export QLM_QT_WIN_PREFIX=${QLM_QT_WIN_PREFIX:-$cache/qt-6.4.2-mingw64}
 gtest_prefix=${QLM_GTEST_WIN_PREFIX:-$cache/googletest-mingw64}
 toolchain=$top/cmake/toolchains/mingw-w64-x86_64.cmake
-version=1.01
+# The version is the CMake project's.
+version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 package=quillmoor-updater-$version-win64
 jobs=${QLM_JOBS:-$(nproc)}
 

@@ -8,6 +8,7 @@ and the acceptance tests alike.
 import argparse
 import getpass
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -342,13 +343,20 @@ def build_dir():
     return os.environ.get("QLM_BUILD_DIR", os.path.join(ROOT, "build"))
 
 
+def project_version():
+    """The version the CMake project declares, which every build of the program carries."""
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as source:
+        return re.search(r"^project\(\w+ VERSION ([0-9.]+)", source.read(), re.M).group(1)
+
+
 def windows_program(build):
     """The gathered Windows program of a cross build (scripts/build-windows.sh), the build's
     Wine prefix, and the simulated device built for this machine."""
     sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
     from wine_env import WineEnv
     wine = WineEnv(build, os.environ.get("QLM_QT_WIN_PREFIX", ""))
-    exe = os.path.join(build, "quillmoor-updater-1.01-win64", "quillmoor-updater.exe")
+    exe = os.path.join(build, "quillmoor-updater-%s-win64" % project_version(),
+                       "quillmoor-updater.exe")
     sim = (os.environ.get("QLM_SIM_PROGRAM") or
            os.path.join(build, "host", "tools", "sim", "quillmoor-sim"))
     return wine, exe, sim
