@@ -4,6 +4,7 @@
 #include "app/ErrorReport.h"
 #include "app/EventPump.h"
 #include "app/FileUtils.h"
+#include "app/ModalBoxes.h"
 #include "app/SignalWatcher.h"
 #include "serial/TComComboBox.h"
 #include "updater/Artwork.h"
@@ -43,6 +44,10 @@ const QString WorkFolderName = QStringLiteral("QLMUpdate");
 constexpr int SearchIntervalMs = 800;
 // How often a request that waits for the device's current use looks again.
 constexpr int DeferCheckMs = 50;
+// How often a termination looks whether the boxes it cancelled have returned, and how long
+// it waits for them at most.
+constexpr int BoxCheckMs = 10;
+constexpr int BoxReturnLimitMs = 1000;
 
 QFont UiFont(int pixelSize, bool bold = false) {
     QFont font;
@@ -257,6 +262,8 @@ void TFQLXUpdate::BuildLayout() {
     tmSearch->setInterval(SearchIntervalMs);
     deferTimer_ = new QTimer(this);
     deferTimer_->setInterval(DeferCheckMs);
+    boxTimer_ = new QTimer(this);
+    boxTimer_->setInterval(BoxCheckMs);
 
     ComComboBox->SetComProperty(cpPort);
     WindowPalette::Apply(this);
@@ -281,6 +288,8 @@ void TFQLXUpdate::BindEvents() {
     auto* terminations = new SignalWatcher(this);
     connect(terminations, &SignalWatcher::TerminationRequested, this,
             [this] { RunGuarded([this] { TerminationRequest(); }); });
+    connect(boxTimer_, &QTimer::timeout, this,
+            [this] { RunGuarded([this] { TerminateAfterBoxes(); }); });
     notifier_ = new DeviceNotifier(this);
     connect(notifier_, &DeviceNotifier::Notice, this,
             [this](int code) { RunGuarded([this, code] { DeviceChange(code); }); });
@@ -615,6 +624,32 @@ void TFQLXUpdate::RemoveWorkDirectory() {
 }
 
 void TFQLXUpdate::TerminationRequest() {
+    ++terminationsDue_;
+    TerminateAfterBoxes();
+}
+
+void TFQLXUpdate::TerminateAfterBoxes() {
+    // A modal box holds whatever opened it in its own event loop until it is answered: it is
+    // cancelled, and the request waits until its exec() has returned (the box is gone), so
+    // that what opened it unwinds before the window closes.
+    cancelledBoxes_ << ModalBoxes::CancelAll();
+    cancelledBoxes_.removeAll(nullptr);
+    if (!cancelledBoxes_.isEmpty()) {
+        if (!boxTimer_->isActive()) {
+            boxWait_.start();
+            boxTimer_->start();
+            return;
+        }
+        if (!boxWait_.hasExpired(BoxReturnLimitMs))
+            return;
+    }
+    boxTimer_->stop();
+    cancelledBoxes_.clear();
+    for (; terminationsDue_ > 0; --terminationsDue_)
+        Terminate();
+}
+
+void TFQLXUpdate::Terminate() {
     closeAllowed_ = true;
     if (busy_ && !abortFlag_)
         closeAfterUpdate_ = true;

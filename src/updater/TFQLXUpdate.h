@@ -10,6 +10,8 @@
 #include "web/WebGet.h"
 #include "web/WebText.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 
@@ -66,7 +68,7 @@ public:
     void btnWebFirmwareClick();
     // The system asks the program to end (SIGTERM and the like): a close request with the
     // emergency key's rights, so a running update is stopped first and the window closes
-    // once it has unwound.
+    // once it has unwound. Open modal boxes are cancelled first.
     void TerminationRequest();
     // Firmware from files: one package (.zip) or the two images (.bin). Refused with a beep
     // while an update, the web update or another load runs. True when both images are in
@@ -113,6 +115,9 @@ private:
     // Whether firmware files must be refused now.
     bool FileLoadBlocked() const;
     void RemoveWorkDirectory();
+    // Runs the termination requests that have come in once the boxes they cancelled are gone.
+    void TerminateAfterBoxes();
+    void Terminate();
     void SetWebCaption(const QString& caption) override;
     void SetWebButtonEnabled(bool enabled) override;
     void SetUpdateButtonEnabled(bool enabled) override;
@@ -144,6 +149,10 @@ private:
     StatusPanels* StatusBar = nullptr;
     QTimer* tmSearch = nullptr;
     QTimer* deferTimer_ = nullptr;
+    QTimer* boxTimer_ = nullptr; // looks whether cancelled boxes are gone
+    QList<QPointer<QWidget>> cancelledBoxes_;
+    QElapsedTimer boxWait_;
+    int terminationsDue_ = 0;
     std::function<void()> deferred_;
     TComPort ComPort1;
     DeviceNotifier* notifier_ = nullptr;
