@@ -34,6 +34,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSessionManager>
 #include <QTimer>
 #include <QWindow>
 
@@ -48,6 +49,8 @@ constexpr int DeferCheckMs = 50;
 // it waits for them at most.
 constexpr int BoxCheckMs = 10;
 constexpr int BoxReturnLimitMs = 1000;
+// What the system shows as the reason why sleep, shutdown or logout waits.
+const QString HoldReason = QStringLiteral("Writing firmware into the Quillmoor");
 
 QFont UiFont(int pixelSize, bool bold = false) {
     QFont font;
@@ -290,6 +293,14 @@ void TFQLXUpdate::BindEvents() {
             [this] { RunGuarded([this] { TerminationRequest(); }); });
     connect(boxTimer_, &QTimer::timeout, this,
             [this] { RunGuarded([this] { TerminateAfterBoxes(); }); });
+    // The session manager asks on the window thread and wants its answer before it goes on.
+    connect(
+        qApp, &QGuiApplication::commitDataRequest, this,
+        [this](QSessionManager& manager) { RunGuarded([&] { CommitDataRequest(manager); }); },
+        Qt::DirectConnection);
+    connect(
+        qApp, &QCoreApplication::aboutToQuit, this,
+        [this] { RunGuarded([this] { SessionEnd(); }); }, Qt::DirectConnection);
     notifier_ = new DeviceNotifier(this);
     connect(notifier_, &DeviceNotifier::Notice, this,
             [this](int code) { RunGuarded([this, code] { DeviceChange(code); }); });
@@ -551,6 +562,7 @@ void TFQLXUpdate::EnterBusyState() {
     ComComboBox->setEnabled(false);
     SetCaptionIcons(false);
     btnOS->setEnabled(false);
+    inhibitor_.Hold(HoldReason);
 }
 
 void TFQLXUpdate::LeaveBusyState() {
@@ -564,6 +576,7 @@ void TFQLXUpdate::LeaveBusyState() {
     if (!flasher_.Images().IsEmpty())
         btnOS->setEnabled(true);
     busy_ = false;
+    inhibitor_.Release();
     if (closeAfterUpdate_) {
         closeAfterUpdate_ = false;
         // Once the update's handler has returned, not from inside it.
@@ -654,6 +667,26 @@ void TFQLXUpdate::Terminate() {
     if (busy_ && !abortFlag_)
         closeAfterUpdate_ = true;
     close();
+}
+
+void TFQLXUpdate::CommitDataRequest(QSessionManager& manager) {
+    // A device cut off in the middle of an image stays in its boot loader. Only a manager
+    // that lets the program interact may be told no; the lock holds the rest off.
+    if (busy_ && manager.allowsInteraction()) {
+        manager.cancel();
+        manager.release();
+    }
+}
+
+void TFQLXUpdate::SessionEnd() {
+    if (closed_)
+        return;
+    ModalBoxes::CancelAll();
+    closeAllowed_ = true;
+    abortFlag_ = true;
+    close();
+    // Nothing unwinds after this on a session's end: the folder goes now, even under a flow.
+    RemoveWorkDirectory();
 }
 
 bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {

@@ -6,6 +6,7 @@
 #include "flashing/UpdaterView.h"
 #include "serial/TComPort.h"
 #include "updater/FirmwareFileLoader.h"
+#include "updater/SystemInhibitor.h"
 #include "updater/WebUpdateFlow.h"
 #include "web/WebGet.h"
 #include "web/WebText.h"
@@ -22,6 +23,7 @@ class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
+class QSessionManager;
 class QPushButton;
 class QTimer;
 class GradientPanel;
@@ -70,6 +72,13 @@ public:
     // emergency key's rights, so a running update is stopped first and the window closes
     // once it has unwound. Open modal boxes are cancelled first.
     void TerminationRequest();
+    // The session is about to end (logout, shutdown): refused while an update runs.
+    void CommitDataRequest(QSessionManager& manager);
+    // The session ends now, or the program quits without the window having closed: the close
+    // path runs, whatever the window was doing, before the process goes.
+    void SessionEnd();
+    // Whether sleep, shutdown and logout are held off now.
+    bool HoldingSession() const { return inhibitor_.Holding(); }
     // Firmware from files: one package (.zip) or the two images (.bin). Refused with a beep
     // while an update, the web update or another load runs. True when both images are in
     // place afterwards.
@@ -162,6 +171,7 @@ private:
     DeviceFlasher flasher_{ComPort1, *this};
     WebUpdateFlow webFlow_{WebText, WebGet, ZipM, flasher_, *this, *this};
     FirmwareFileLoader loader_{ZipM, flasher_, *this, *this};
+    SystemInhibitor inhibitor_{this};
 
     bool abortFlag_ = true;
     bool closeAllowed_ = true;

@@ -134,17 +134,22 @@ class UpdateServer:
 
 class SimDevice:
     """The simulated Quillmoor on a pseudo-terminal (linked to link if given: a COM port of a
-    Wine prefix, say)."""
+    Wine prefix, say); with log, what it does is written to that file as it happens."""
 
-    def __init__(self, ws, sim, options=(), pace=True, link=None):
+    def __init__(self, ws, sim, options=(), pace=True, link=None, log=None):
         self.out = ws.sub("device", "received")
         os.makedirs(self.out, exist_ok=True)
         self.stats = ws.sub("device", "stats.txt")
         args = [sim, "--out", self.out, "--stats", self.stats]
         args += ["--pace"] if pace else ["--no-pace"]
         args += ["--link", link] if link else []
+        args += ["--verbose"] if log else []
         args += list(options)
-        self.child = ws.start(args)
+        if log:
+            with open(log, "wb") as stderr:
+                self.child = ws.start(args, stderr=stderr)
+        else:
+            self.child = ws.start(args)
         self.port = read_first_line(self.child.process, 20, "the simulated device")
 
     def received(self, kind):
