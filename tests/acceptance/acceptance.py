@@ -3,12 +3,12 @@
 and keyboard against a local update server and the simulated device.
 
 Usage: acceptance.py [--updater PROGRAM] [--hide DIR]... [--windows BUILD]
-                     update|faults|silent-boot|emergency-key-wm|update-wm|session-end
+                     update|faults|silent-boot|emergency-key-wm|update-wm|session-end|console
 
 --updater runs another updater program than the build tree's (an installed one, say);
 --hide covers a folder with an empty one for the updater alone, so that it cannot read it;
 --windows runs the Windows program gathered by a cross build under Wine, with the simulated
-device on the prefix's COM1; session-end runs it only.
+device on the prefix's COM1; session-end and console run it only.
 """
 import argparse
 import os
@@ -239,6 +239,29 @@ def session_end():
         process.wait(20)
 
 
+def console():
+    """Windows: the window program's command-line answers reach the console of the command
+    prompt it was started from, with the exit codes of the Linux program."""
+    check(UPDATER["windows"], "this case runs the Windows program (--windows)")
+    wine, exe, _ = windows_program(UPDATER["windows"])
+    env = wine.env()
+    for name in ("QT_PLUGIN_PATH", "WINEPATH", "DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(name, None)  # as on a user's machine: all from the program's folder, no display
+    for args, status, expected in ((["--version"], 0, "quillmoor-updater 1.01"),
+                                   (["--help"], 0, "Usage:"),
+                                   (["--no-such-option"], 2, "--no-such-option")):
+        with tempfile.TemporaryFile() as output:
+            done = subprocess.run(["wine", "cmd", "/c", wine.windows_path(exe), *args], env=env,
+                                  stdin=subprocess.DEVNULL, stdout=output,
+                                  stderr=subprocess.STDOUT, timeout=120)
+            output.seek(0)
+            text = output.read().decode(errors="replace")
+        check(done.returncode == status,
+              f"{' '.join(args)} ended with status {done.returncode}, not {status}")
+        check(expected in text, f"{' '.join(args)} printed {text!r}, not {expected!r}")
+        print(f"{' '.join(args)}: {text.strip().splitlines()[0]}")
+
+
 CASES = {
     "update": lambda: full_update([]),
     # About one packet in 200 lost and one in 200 corrupted, plus NAKs on two blocks.
@@ -249,6 +272,7 @@ CASES = {
     # Under a window manager, ended with the emergency key once the update is over.
     "update-wm": lambda: full_update([], window_manager=True),
     "session-end": session_end,
+    "console": console,
 }
 
 
