@@ -4,6 +4,7 @@
 #include "app/ErrorReport.h"
 #include "app/EventPump.h"
 #include "app/FileUtils.h"
+#include "app/ModalBoxes.h"
 #include "app/SignalWatcher.h"
 #include "serial/TComComboBox.h"
 #include "updater/Artwork.h"
@@ -33,6 +34,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSessionManager>
 #include <QTimer>
 #include <QWindow>
 
@@ -43,6 +45,12 @@ const QString WorkFolderName = QStringLiteral("QLMUpdate");
 constexpr int SearchIntervalMs = 800;
 // How often a request that waits for the device's current use looks again.
 constexpr int DeferCheckMs = 50;
+// How often a termination looks whether the boxes it cancelled have returned, and how long
+// it waits for them at most.
+constexpr int BoxCheckMs = 10;
+constexpr int BoxReturnLimitMs = 1000;
+// What the system shows as the reason why sleep, shutdown or logout waits.
+const QString HoldReason = QStringLiteral("Writing firmware into the Quillmoor");
 
 QFont UiFont(int pixelSize, bool bold = false) {
     QFont font;
@@ -257,6 +265,8 @@ void TFQLXUpdate::BuildLayout() {
     tmSearch->setInterval(SearchIntervalMs);
     deferTimer_ = new QTimer(this);
     deferTimer_->setInterval(DeferCheckMs);
+    boxTimer_ = new QTimer(this);
+    boxTimer_->setInterval(BoxCheckMs);
 
     ComComboBox->SetComProperty(cpPort);
     WindowPalette::Apply(this);
@@ -281,6 +291,16 @@ void TFQLXUpdate::BindEvents() {
     auto* terminations = new SignalWatcher(this);
     connect(terminations, &SignalWatcher::TerminationRequested, this,
             [this] { RunGuarded([this] { TerminationRequest(); }); });
+    connect(boxTimer_, &QTimer::timeout, this,
+            [this] { RunGuarded([this] { TerminateAfterBoxes(); }); });
+    // The session manager asks on the window thread and wants its answer before it goes on.
+    connect(
+        qApp, &QGuiApplication::commitDataRequest, this,
+        [this](QSessionManager& manager) { RunGuarded([&] { CommitDataRequest(manager); }); },
+        Qt::DirectConnection);
+    connect(
+        qApp, &QCoreApplication::aboutToQuit, this,
+        [this] { RunGuarded([this] { SessionEnd(); }); }, Qt::DirectConnection);
     notifier_ = new DeviceNotifier(this);
     connect(notifier_, &DeviceNotifier::Notice, this,
             [this](int code) { RunGuarded([this, code] { DeviceChange(code); }); });
@@ -542,6 +562,7 @@ void TFQLXUpdate::EnterBusyState() {
     ComComboBox->setEnabled(false);
     SetCaptionIcons(false);
     btnOS->setEnabled(false);
+    inhibitor_.Hold(HoldReason);
 }
 
 void TFQLXUpdate::LeaveBusyState() {
@@ -555,6 +576,7 @@ void TFQLXUpdate::LeaveBusyState() {
     if (!flasher_.Images().IsEmpty())
         btnOS->setEnabled(true);
     busy_ = false;
+    inhibitor_.Release();
     if (closeAfterUpdate_) {
         closeAfterUpdate_ = false;
         // Once the update's handler has returned, not from inside it.
@@ -615,10 +637,56 @@ void TFQLXUpdate::RemoveWorkDirectory() {
 }
 
 void TFQLXUpdate::TerminationRequest() {
+    ++terminationsDue_;
+    TerminateAfterBoxes();
+}
+
+void TFQLXUpdate::TerminateAfterBoxes() {
+    // A modal box holds whatever opened it in its own event loop until it is answered: it is
+    // cancelled, and the request waits until its exec() has returned (the box is gone), so
+    // that what opened it unwinds before the window closes.
+    cancelledBoxes_ << ModalBoxes::CancelAll();
+    cancelledBoxes_.removeAll(nullptr);
+    if (!cancelledBoxes_.isEmpty()) {
+        if (!boxTimer_->isActive()) {
+            boxWait_.start();
+            boxTimer_->start();
+            return;
+        }
+        if (!boxWait_.hasExpired(BoxReturnLimitMs))
+            return;
+    }
+    boxTimer_->stop();
+    cancelledBoxes_.clear();
+    for (; terminationsDue_ > 0; --terminationsDue_)
+        Terminate();
+}
+
+void TFQLXUpdate::Terminate() {
     closeAllowed_ = true;
     if (busy_ && !abortFlag_)
         closeAfterUpdate_ = true;
     close();
+}
+
+void TFQLXUpdate::CommitDataRequest(QSessionManager& manager) {
+    // A device cut off in the middle of an image stays in its boot loader. Only a manager
+    // that lets the program interact may be told no; the lock holds the rest off.
+    if (busy_ && manager.allowsInteraction()) {
+        manager.cancel();
+        manager.release();
+    }
+}
+
+void TFQLXUpdate::SessionEnd() {
+    if (closed_)
+        return;
+    ModalBoxes::CancelAll();
+    closeAllowed_ = true;
+    abortFlag_ = true;
+    close();
+    // Nothing unwinds after this on a session's end: the folder goes now, even under a flow.
+    RemoveWorkDirectory();
 }
 
 bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {

@@ -7,9 +7,12 @@
 #include "serial/TComPort.h"
 #include "firmware/FirmwareFileLoader.h"
 #include "firmware/WebUpdateFlow.h"
+#include "updater/SystemInhibitor.h"
 #include "web/WebGet.h"
 #include "web/WebText.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 
@@ -20,6 +23,7 @@ class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
+class QSessionManager;
 class QPushButton;
 class QTimer;
 class GradientPanel;
@@ -66,8 +70,15 @@ public:
     void btnWebFirmwareClick();
     // The system asks the program to end (SIGTERM and the like): a close request with the
     // emergency key's rights, so a running update is stopped first and the window closes
-    // once it has unwound.
+    // once it has unwound. Open modal boxes are cancelled first.
     void TerminationRequest();
+    // The session is about to end (logout, shutdown): refused while an update runs.
+    void CommitDataRequest(QSessionManager& manager);
+    // The session ends now, or the program quits without the window having closed: the close
+    // path runs, whatever the window was doing, before the process goes.
+    void SessionEnd();
+    // Whether sleep, shutdown and logout are held off now.
+    bool HoldingSession() const { return inhibitor_.Holding(); }
     // Firmware from files: one package (.zip) or the two images (.bin). Refused with a beep
     // while an update, the web update or another load runs. True when both images are in
     // place afterwards.
@@ -113,6 +124,9 @@ private:
     // Whether firmware files must be refused now.
     bool FileLoadBlocked() const;
     void RemoveWorkDirectory();
+    // Runs the termination requests that have come in once the boxes they cancelled are gone.
+    void TerminateAfterBoxes();
+    void Terminate();
     void SetWebCaption(const QString& caption) override;
     void SetWebButtonEnabled(bool enabled) override;
     void SetUpdateButtonEnabled(bool enabled) override;
@@ -144,6 +158,10 @@ private:
     StatusPanels* StatusBar = nullptr;
     QTimer* tmSearch = nullptr;
     QTimer* deferTimer_ = nullptr;
+    QTimer* boxTimer_ = nullptr; // looks whether cancelled boxes are gone
+    QList<QPointer<QWidget>> cancelledBoxes_;
+    QElapsedTimer boxWait_;
+    int terminationsDue_ = 0;
     std::function<void()> deferred_;
     TComPort ComPort1;
     DeviceNotifier* notifier_ = nullptr;
@@ -153,6 +171,7 @@ private:
     DeviceFlasher flasher_{ComPort1, *this};
     WebUpdateFlow webFlow_{WebText, WebGet, ZipM, flasher_, *this, *this};
     FirmwareFileLoader loader_{ZipM, flasher_, *this, *this};
+    SystemInhibitor inhibitor_{this};
 
     bool abortFlag_ = true;
     bool closeAllowed_ = true;

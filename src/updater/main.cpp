@@ -1,5 +1,6 @@
 #include "app/AppInfo.h"
 #include "app/CommandLine.h"
+#include "app/ParentConsole.h"
 #include "app/QlmApplication.h"
 #include "updater/TFQLXUpdate.h"
 
@@ -11,6 +12,7 @@ namespace {
 const QString ProgramName = QStringLiteral("quillmoor-updater");
 
 void Print(FILE* stream, const QString& text) {
+    ParentConsole::Attach();
     std::fputs(text.toLocal8Bit().constData(), stream);
 }
 

@@ -3,17 +3,19 @@
 and keyboard against a local update server and the simulated device.
 
 Usage: acceptance.py [--updater PROGRAM] [--hide DIR]... [--windows BUILD]
-                     update|faults|silent-boot|emergency-key-wm|update-wm
+                     update|faults|silent-boot|emergency-key-wm|update-wm|session-end|console
 
 --updater runs another updater program than the build tree's (an installed one, say);
 --hide covers a folder with an empty one for the updater alone, so that it cannot read it;
 --windows runs the Windows program gathered by a cross build under Wine, with the simulated
-device on the prefix's COM1.
+device on the prefix's COM1; session-end and console run it only.
 """
 import argparse
 import os
 import shlex
+import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -65,7 +67,7 @@ def holds_port(pid, port):
         return False
 
 
-def start(ws, sim_options, pace=False, window_manager=False):
+def start(ws, sim_options, pace=False, window_manager=False, device_log=None):
     updater_bin, sim_bin = binaries()
     server = UpdateServer(ws)
     display = VirtualDisplay(ws).display
@@ -74,11 +76,11 @@ def start(ws, sim_options, pace=False, window_manager=False):
     if UPDATER["windows"]:
         wine, exe, sim_bin = windows_program(UPDATER["windows"])
         # COM1: the search probes it first, never the machine's own line behind COM2.
-        device = SimDevice(ws, sim_bin, options=sim_options, pace=False,
-                           link=os.path.join(wine.ports_dir, "com1"))
+        device = SimDevice(ws, sim_bin, options=sim_options, pace=pace,
+                           link=os.path.join(wine.ports_dir, "com1"), log=device_log)
         updater = WineUpdater(ws, exe, server.url, wine, display)
     else:
-        device = SimDevice(ws, sim_bin, options=sim_options, pace=pace)
+        device = SimDevice(ws, sim_bin, options=sim_options, pace=pace, log=device_log)
         updater = Updater(ws, updater_bin, server.url, [device.port], display=display,
                           launcher=UPDATER["launcher"])
     driver = Driver(display, click_to_focus=bool(UPDATER["windows"]))
@@ -194,6 +196,72 @@ def emergency_key_wm():
         close_with_key(driver, updater)
 
 
+def stored_blocks(device_log):
+    with open(device_log, errors="replace") as f:
+        return sum(1 for line in f if "stored: ACK" in line)
+
+
+def end_session(updater):
+    """Logout as Windows asks the window for it; "refused" or "ended"."""
+    helper = os.path.join(UPDATER["windows"], "tests", "acceptance", "qlm-end-session.exe")
+    # Through a file: Wine's service processes would keep a pipe open.
+    with tempfile.TemporaryFile() as output:
+        subprocess.run(["wine", helper], env=updater.env, stdin=subprocess.DEVNULL,
+                       stdout=output, stderr=subprocess.DEVNULL, timeout=60)
+        output.seek(0)
+        return output.read().decode(errors="replace").strip()
+
+
+def session_end():
+    """Windows: a logout during the update is refused and the update goes on to the end; a
+    logout when idle runs the window's close path before the program goes."""
+    check(UPDATER["windows"], "this case runs the Windows program (--windows)")
+    with Workspace() as ws:
+        device_log = ws.sub("device", "log.txt")
+        server, device, updater, driver = start(ws, [], pace=True, device_log=device_log)
+        process = updater.child.process
+        driver.click_update()
+        wait_for(lambda: stored_blocks(device_log) >= 20, 60, 0.2, "the OS image's blocks")
+        check(end_session(updater) == "refused", "the logout during the update was not refused")
+        check(process.poll() is None, "the program ended during the update")
+        check(stored_blocks(device_log) < 480, "the OS image was over before the logout")
+        wait_for(lambda: device.received("ext"), 180, 0.2, "both images on the device")
+        check(device.received("os") == padded(server.image("QLM_OS.bin")),
+              "the OS image on the device differs from the padded file")
+        check(device.received("ext") == padded(server.image("QLM_EXT.bin")),
+              "the external image on the device differs from the padded file")
+        time.sleep(2.0)  # the update unwinds
+        check(os.path.isdir(updater.work_dir), "the work directory went before the logout")
+        check(end_session(updater) == "ended", "the logout when idle was refused")
+        # Windows ends the program now; under Wine it goes by itself.
+        check(not os.path.exists(updater.work_dir),
+              "the work directory is still there after the logout")
+        process.wait(20)
+
+
+def console():
+    """Windows: the window program's command-line answers reach the console of the command
+    prompt it was started from, with the exit codes of the Linux program."""
+    check(UPDATER["windows"], "this case runs the Windows program (--windows)")
+    wine, exe, _ = windows_program(UPDATER["windows"])
+    env = wine.env()
+    for name in ("QT_PLUGIN_PATH", "WINEPATH", "DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(name, None)  # as on a user's machine: all from the program's folder, no display
+    for args, status, expected in ((["--version"], 0, "quillmoor-updater 1.01"),
+                                   (["--help"], 0, "Usage:"),
+                                   (["--no-such-option"], 2, "--no-such-option")):
+        with tempfile.TemporaryFile() as output:
+            done = subprocess.run(["wine", "cmd", "/c", wine.windows_path(exe), *args], env=env,
+                                  stdin=subprocess.DEVNULL, stdout=output,
+                                  stderr=subprocess.STDOUT, timeout=120)
+            output.seek(0)
+            text = output.read().decode(errors="replace")
+        check(done.returncode == status,
+              f"{' '.join(args)} ended with status {done.returncode}, not {status}")
+        check(expected in text, f"{' '.join(args)} printed {text!r}, not {expected!r}")
+        print(f"{' '.join(args)}: {text.strip().splitlines()[0]}")
+
+
 CASES = {
     "update": lambda: full_update([]),
     # About one packet in 200 lost and one in 200 corrupted, plus NAKs on two blocks.
@@ -203,6 +271,8 @@ CASES = {
     "emergency-key-wm": emergency_key_wm,
     # Under a window manager, ended with the emergency key once the update is over.
     "update-wm": lambda: full_update([], window_manager=True),
+    "session-end": session_end,
+    "console": console,
 }
 
 

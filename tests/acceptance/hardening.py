@@ -2,11 +2,13 @@
 """The real updater against a hostile or stalling update server and the system's requests to
 end: however it is asked to end, it ends within two seconds and leaves nothing behind.
 
-Usage: hardening.py close-during-fetch|close-during-download|sigterm-idle|sigterm-update
+Usage: hardening.py close-during-fetch|close-during-download|sigterm-idle|sigterm-update|
+                    sigterm-zip-box|sigterm-file-dialog
 """
 import http.server
 import os
 import signal
+import socket
 import sys
 import threading
 import time
@@ -141,11 +143,51 @@ def sigterm_update():
         check(device.received("os") is None, "an image arrived although the device was silent")
 
 
+def closed_port_url():
+    """An address nobody answers on: the web update fails at once, without a box."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return f"http://127.0.0.1:{probe.getsockname()[1]}"
+
+
+def sigterm_with_box_open(open_box, title):
+    """SIGTERM while a modal box waits for its user: the box is answered as cancelled and
+    the window closes as when idle."""
+    with Workspace() as ws:
+        updater_bin, _ = binaries()
+        display = VirtualDisplay(ws).display
+        args = open_box(ws)
+        updater = Updater(ws, updater_bin, closed_port_url(), [], display=display, args=args)
+        driver = Driver(display)
+        driver.find_window()
+        if not args:
+            time.sleep(1.5)  # past the search and the failed web update
+            driver.run("windowfocus", "--sync", driver.window)
+            driver.run("key", "--clearmodifiers", "ctrl+o")
+        wait_for(lambda: driver.run("search", "--name", f"^{title}$").stdout.split(), 30, 0.1,
+                 f"the box '{title}'")
+        time.sleep(0.5)
+        check(updater.child.process.poll() is None, "the program ended before the signal")
+        updater.child.process.send_signal(signal.SIGTERM)
+        expect_clean_end(updater, updater.child.process, f"SIGTERM with '{title}' open")
+
+
+def refused_package(ws):
+    """A package the ZIP component refuses with its error box: it is no ZIP at all."""
+    path = ws.sub("Downloads", "QLMUpdate.zip")
+    with open(path, "wb") as f:
+        f.write(os.urandom(5000))
+    return [path]
+
+
 CASES = {
     "close-during-fetch": lambda: close_during_flow(stall_version=True),
     "close-during-download": lambda: close_during_flow(stall_version=False),
     "sigterm-idle": sigterm_idle,
     "sigterm-update": sigterm_update,
+    "sigterm-zip-box": lambda: sigterm_with_box_open(refused_package,
+                                                     "Quillmoor Firmware Updater"),
+    "sigterm-file-dialog": lambda: sigterm_with_box_open(lambda ws: [], "Open firmware file"),
 }
 
 

@@ -135,7 +135,7 @@ class UpdateServer:
 
 class SimDevice:
     """The simulated Quillmoor on a pseudo-terminal (linked to link if given: a COM port of a
-    Wine prefix, say)."""
+    Wine prefix, say); with log, what it does is written to that file as it happens."""
 
     def __init__(self, ws, sim, options=(), pace=True, link=None, name="device", log=None):
         self.out = ws.sub(name, "received")
