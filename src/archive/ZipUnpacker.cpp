@@ -15,16 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-// Marks the component busy for the length of one operation.
-class TCustomZipUnpacker::BusyMark {
-public:
-    explicit BusyMark(TCustomZipUnpacker& owner) : m_owner(owner) { m_owner.m_busy = true; }
-    ~BusyMark() { m_owner.m_busy = false; }
-
-private:
-    TCustomZipUnpacker& m_owner;
-};
+#include <QScopedValueRollback>
 
 // The hourglass while the directory is read; restored however the read ends.
 class TCustomZipUnpacker::WaitCursor {
@@ -48,7 +39,7 @@ TCustomZipUnpacker::TCustomZipUnpacker()
 void TCustomZipUnpacker::SetZipFileName(const QString& name) {
     if (m_busy)
         return;
-    BusyMark busy(*this);
+    const QScopedValueRollback busy(m_busy, true);
     m_errCode = 0;
     m_zipFileName = name;
     // No name means no archive, which is nothing to complain about.
@@ -111,7 +102,7 @@ void TCustomZipUnpacker::ReadDirectory() {
 int TCustomZipUnpacker::Extract() {
     if (m_busy)
         return 0;
-    BusyMark busy(*this);
+    const QScopedValueRollback busy(m_busy, true);
     m_errCode = 0;
     m_successCnt = 0;
     m_cancelled = false;

@@ -55,7 +55,6 @@ protected:
     int SuccessCnt() const { return m_successCnt; }
 
 private:
-    class BusyMark;
     class WaitCursor;
 
     void ReadDirectory();

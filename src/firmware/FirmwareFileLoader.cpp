@@ -3,14 +3,15 @@
 #include "app/FileUtils.h"
 #include "app/SafeFiles.h"
 #include "archive/ZipUnpacker.h"
-#include "flashing/DeviceFlasher.h"
-#include "flashing/UpdaterView.h"
 #include "firmware/FirmwareControls.h"
 #include "firmware/FirmwareStaging.h"
+#include "flashing/DeviceFlasher.h"
+#include "flashing/UpdaterView.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 
 namespace {
 constexpr qint64 CopyPieceBytes = 1024 * 1024;
@@ -68,12 +69,8 @@ bool FirmwareFileLoader::IsFirmwareSelection(const QStringList& paths) {
 }
 
 bool FirmwareFileLoader::Load(const QStringList& paths) {
-    running_ = true;
     cancelled_ = false;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{running_};
+    const QScopedValueRollback busy(running_, true);
 
     QStringList names;
     for (const QString& path : paths)

@@ -2,13 +2,14 @@
 
 #include "app/FileUtils.h"
 #include "archive/ZipUnpacker.h"
+#include "firmware/FirmwareStaging.h"
 #include "flashing/DeviceFlasher.h"
 #include "flashing/UpdaterView.h"
-#include "firmware/FirmwareStaging.h"
 #include "web/WebGet.h"
 #include "web/WebText.h"
 
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QStringList>
 
 WebUpdateFlow::WebUpdateFlow(TWebText& webText, TWebGet& webGet, TZipUnpacker& zip,
@@ -17,12 +18,8 @@ WebUpdateFlow::WebUpdateFlow(TWebText& webText, TWebGet& webGet, TZipUnpacker& z
       controls_(controls) {}
 
 bool WebUpdateFlow::Run() {
-    running_ = true;
     cancelled_ = false;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{running_};
+    const QScopedValueRollback busy(running_, true);
 
     view_.AppendLine(QStringLiteral("-> DOWNLOAD FIRMWARE FROM SERVER"));
     webText_.Collect(); // a failed fetch keeps the text of an earlier one

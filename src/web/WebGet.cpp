@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <memory>
 
 namespace {
@@ -58,11 +59,7 @@ TWebGet::~TWebGet() = default;
 void TWebGet::Execute() {
     if (running)
         return;
-    running = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{running};
+    const QScopedValueRollback busy(running, true);
 
     // Owned here so that it is closed and destroyed however Execute ends.
     auto ownedDialog =

@@ -4,6 +4,7 @@
 #include "web/HttpGetRequest.h"
 #include "web/HttpSession.h"
 
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <optional>
@@ -23,12 +24,8 @@ std::optional<QString> After(const QString& text, const QString& marker) {
 bool TWebText::Collect() {
     if (running)
         return false;
-    running = true;
     cancelled = false;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{running};
+    const QScopedValueRollback busy(running, true);
 
     for (int i = 0; i < Data.Count(); ++i)
         Data[i].Found = false;
