@@ -16,7 +16,9 @@ enum class DeviceActivity { Idle, Probe, Search, Update };
 
 // The device conversation of the updater window: firmware images, probe and search,
 // flash transfers and the update sequence. The window owns one, binds its events to the
-// entry points below (each wrapped in RunGuarded) and implements UpdaterView.
+// entry points below and implements UpdaterView. Each entry point is wrapped in RunGuarded
+// except ComPort1RxChar: the port's receive hand-off catches what that one raises and ends
+// the port's deliveries, since an error box per arrival would help nobody.
 class DeviceFlasher {
 public:
     static constexpr int BootWaitMs = 5000;

@@ -178,11 +178,7 @@ bool TFlashTransfer::SendBlocks() {
 
     while (blockIndex * ImageClass::BlockSize < image_.Length()) {
         rx.ClearReply();
-        try {
-            view_.SetProgressText(PercentText(progressOffset_, blockIndex));
-        } catch (...) {
-            // The label keeps its previous text.
-        }
+        view_.SetProgressText(PercentText(progressOffset_, blockIndex));
         view_.SetProgressPosition(blockIndex * ImageClass::BlockSize);
         view_.SetBlockText(QStringLiteral("Block: %1").arg(blockIndex + 1));
 

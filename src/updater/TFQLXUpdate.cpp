@@ -111,10 +111,7 @@ TFQLXUpdate::~TFQLXUpdate() {
     qApp->removeEventFilter(this);
     // The port outlives the flasher by member order; no notification may reach it now.
     ComPort1.OnRxChar = nullptr;
-    try {
-        ComPort1.Close();
-    } catch (const std::exception&) {
-    }
+    ComPort1.Close();
 }
 
 void TFQLXUpdate::BuildLayout() {
@@ -618,11 +615,7 @@ void TFQLXUpdate::FormClose() {
     tmSearch->stop();
     deferTimer_->stop();
     deferred_ = nullptr;
-    try {
-        flasher_.ClosePortIfOpen();
-    } catch (const std::exception&) {
-        // Closing on the way out: nothing left to tell the user.
-    }
+    flasher_.ClosePortIfOpen();
     // A running flow or load would go on writing into the folder: it is stopped, and the
     // folder is cleared once it has unwound.
     if (webFlow_.Running() || loader_.Running()) {
