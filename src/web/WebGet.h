@@ -1,12 +1,12 @@
 #pragma once
 
+#include "web/ItemCollection.h"
 #include "web/TransferDialog.h"
 #include "web/TransferDialogSettings.h"
 
 #include <QPointer>
 #include <QString>
 #include <cstdint>
-#include <deque>
 #include <functional>
 
 class TWebGet;
@@ -32,18 +32,7 @@ struct TWebGetItem {
 };
 
 // The ordered items of a TWebGet; references stay valid while items are added at the end.
-class TWebGetItems {
-public:
-    TWebGetItem& Add() { return items.emplace_back(); }
-    void Delete(int index) { items.erase(items.begin() + index); }
-    void Clear() { items.clear(); }
-    int Count() const { return static_cast<int>(items.size()); }
-    TWebGetItem& operator[](int index) { return items.at(static_cast<size_t>(index)); }
-    const TWebGetItem& operator[](int index) const { return items.at(static_cast<size_t>(index)); }
-
-private:
-    std::deque<TWebGetItem> items;
-};
+using TWebGetItems = TItemCollection<TWebGetItem>;
 
 using TWebGetFileStart = std::function<void(TWebGet& sender, int idx)>;
 using TWebGetFileDone = std::function<void(TWebGet& sender, int idx)>;

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "web/ItemCollection.h"
+
 #include <QString>
 #include <cstdint>
-#include <deque>
 #include <functional>
 
 class TWebText;
@@ -23,18 +24,7 @@ struct TWebTextItem {
 };
 
 // The ordered items of a TWebText; references stay valid while items are added at the end.
-class TWebTextCollection {
-public:
-    TWebTextItem& Add() { return items.emplace_back(); }
-    void Delete(int index) { items.erase(items.begin() + index); }
-    void Clear() { items.clear(); }
-    int Count() const { return static_cast<int>(items.size()); }
-    TWebTextItem& operator[](int index) { return items.at(static_cast<size_t>(index)); }
-    const TWebTextItem& operator[](int index) const { return items.at(static_cast<size_t>(index)); }
-
-private:
-    std::deque<TWebTextItem> items;
-};
+using TWebTextCollection = TItemCollection<TWebTextItem>;
 
 using TWebTextProgressEvent = std::function<void(TWebText& sender, int item)>;
 using TWebTextDataEvent = std::function<void(TWebText& sender, int item, const QString& data)>;
