@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <deque>
 
 // The item list of a web component: items keep their address while others are added or
@@ -10,8 +11,8 @@ public:
     void Delete(int index) { items.erase(items.begin() + index); }
     void Clear() { items.clear(); }
     int Count() const { return static_cast<int>(items.size()); }
-    Item& operator[](int index) { return items.at(static_cast<size_t>(index)); }
-    const Item& operator[](int index) const { return items.at(static_cast<size_t>(index)); }
+    Item& operator[](int index) { return items.at(static_cast<std::size_t>(index)); }
+    const Item& operator[](int index) const { return items.at(static_cast<std::size_t>(index)); }
 
 private:
     std::deque<Item> items;
