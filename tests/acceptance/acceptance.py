@@ -276,6 +276,26 @@ CASES = {
 }
 
 
+def run_case(cases, name):
+    """Runs one named case of a table; the exit status of the run."""
+    started = time.monotonic()
+    try:
+        cases[name]()
+    except (Failure, TimeoutError) as error:
+        print(f"FAILED {name}: {error}", file=sys.stderr)
+        return 1
+    print(f"passed {name} in {time.monotonic() - started:.1f} s")
+    return 0
+
+
+def run_named_case(cases, argv, usage):
+    """The main of a script whose only argument names one of its cases."""
+    if len(argv) != 1 or argv[0] not in cases:
+        print(usage, file=sys.stderr)
+        return 2
+    return run_case(cases, argv[0])
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--updater", metavar="PROGRAM", help="the updater program to run")
@@ -288,17 +308,12 @@ def main(argv):
     UPDATER["program"] = args.updater and os.path.abspath(args.updater)
     UPDATER["launcher"] = hiding_launcher(args.hide)
     UPDATER["windows"] = args.windows and os.path.abspath(args.windows)
-    started = time.monotonic()
     try:
-        CASES[args.case]()
-    except (Failure, TimeoutError) as error:
-        print(f"FAILED {args.case}: {error}", file=sys.stderr)
-        return 1
+        status = run_case(CASES, args.case)
     finally:
         if UPDATER["windows"]:
             windows_program(UPDATER["windows"])[0].stop()
-    print(f"passed {args.case} in {time.monotonic() - started:.1f} s")
-    return 0
+    return status
 
 
 if __name__ == "__main__":

@@ -16,7 +16,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from acceptance import Failure, binaries, check, holds_port  # noqa: E402
+from acceptance import Failure, binaries, check, holds_port, run_named_case  # noqa: E402
 from quillmoor_demo import (Driver, SimDevice, UpdateServer, Updater, VirtualDisplay,  # noqa: E402
                             Workspace, wait_for)
 
@@ -192,17 +192,7 @@ CASES = {
 
 
 def main(argv):
-    if len(argv) != 1 or argv[0] not in CASES:
-        print(__doc__, file=sys.stderr)
-        return 2
-    started = time.monotonic()
-    try:
-        CASES[argv[0]]()
-    except (Failure, TimeoutError) as error:
-        print(f"FAILED {argv[0]}: {error}", file=sys.stderr)
-        return 1
-    print(f"passed {argv[0]} in {time.monotonic() - started:.1f} s")
-    return 0
+    return run_named_case(CASES, argv, __doc__)
 
 
 if __name__ == "__main__":

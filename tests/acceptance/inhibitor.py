@@ -15,7 +15,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
-from acceptance import Failure, binaries, check, close_window, holds_port  # noqa: E402
+from acceptance import (Failure, binaries, check, close_window, holds_port,  # noqa: E402
+                        run_named_case)
 from quillmoor_demo import (Driver, SimDevice, UpdateServer, Updater, VirtualDisplay,  # noqa: E402
                             Workspace, padded, read_first_line, wait_for)
 
@@ -144,17 +145,7 @@ CASES = {
 
 
 def main(argv):
-    if len(argv) != 1 or argv[0] not in CASES:
-        print(__doc__, file=sys.stderr)
-        return 2
-    started = time.monotonic()
-    try:
-        CASES[argv[0]]()
-    except (Failure, TimeoutError) as error:
-        print(f"FAILED {argv[0]}: {error}", file=sys.stderr)
-        return 1
-    print(f"passed {argv[0]} in {time.monotonic() - started:.1f} s")
-    return 0
+    return run_named_case(CASES, argv, __doc__)
 
 
 if __name__ == "__main__":
