@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 
 // The directory that receives members. Files are made only directly inside it, by a
 // plain file name, never through a symbolic link and never over an existing entry.
@@ -24,6 +25,10 @@ public:
     // holding or guarding its name afterwards (a virus scanner, a read-only mark) can keep a
     // damaged image of the right size in the folder. Call it before closing fd.
     void Discard(int fd, const QString& name) const;
+    // Writes all of data to fd (from CreateNew); false when the system refuses.
+    static bool WriteAll(int fd, const char* data, size_t length);
+    // Closes fd (from CreateNew); false when the last writes did not reach the file.
+    static bool Close(int fd);
 
     // Creates and deletes a temporary file with the prefix "tmp" in the folder at path;
     // 0, or the system's error code when that fails.

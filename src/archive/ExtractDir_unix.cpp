@@ -53,3 +53,20 @@ int TExtractDir::ProbeWritable(const QString& path) {
 QString TExtractDir::ErrorText(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
 }
+
+bool TExtractDir::WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t n = ::write(fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= size_t(n);
+    }
+    return true;
+}
+
+bool TExtractDir::Close(int fd) {
+    return ::close(fd) == 0;
+}

@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <io.h>
 #include <vector>
 
 #include <windows.h>
@@ -194,4 +195,21 @@ QString TExtractDir::ErrorText(int code) {
                              : QStringLiteral("Error %1").arg(code);
     LocalFree(text);
     return message;
+}
+
+bool TExtractDir::WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        // The C runtime's write takes at most an unsigned int at a time.
+        const unsigned piece = length > 0x40000000u ? 0x40000000u : unsigned(length);
+        const int n = _write(fd, data, piece);
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= size_t(n);
+    }
+    return true;
+}
+
+bool TExtractDir::Close(int fd) {
+    return _close(fd) == 0;
 }

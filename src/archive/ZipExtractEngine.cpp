@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
@@ -57,19 +56,6 @@ private:
     uint32_t m_keys[3] = {305419896u, 591751049u, 878082192u};
 };
 
-bool WriteAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= size_t(n);
-    }
-    return true;
-}
-
 // Streams one member's data from the archive through decryption and decoding into fd.
 // step runs after every piece written and tells whether to stop.
 class TMemberDecoder {
@@ -108,7 +94,7 @@ private:
             return 0;
         if (length > m_entry.UncomprSize - m_written)
             return ZipEngineCode::BadSize;
-        if (!WriteAll(fd, data, length))
+        if (!TExtractDir::WriteAll(fd, data, length))
             return ZipEngineCode::WriteError;
         m_crc = uint32_t(crc32(m_crc, reinterpret_cast<const Bytef*>(data), uInt(length)));
         m_written += length;
@@ -305,7 +291,7 @@ int TZipExtractEngine::Run(QIODevice& archive, const QList<TZipDirEntry>& entrie
         // not be mistaken for a good one later.
         if (rc != 0)
             target.Discard(fd, name);
-        if (::close(fd) != 0 && rc == 0) {
+        if (!TExtractDir::Close(fd) && rc == 0) {
             rc = ZipEngineCode::WriteError;
             target.Remove(name);
         }

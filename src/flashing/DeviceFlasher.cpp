@@ -4,6 +4,8 @@
 #include "app/FileUtils.h"
 #include "flashing/UpdaterView.h"
 
+#include <QScopeGuard>
+
 // Marks the device in use for one operation; when it ends, a search that was asked for
 // meanwhile gets its timer.
 class DeviceFlasher::ActivityScope {
@@ -30,38 +32,16 @@ private:
 };
 
 namespace {
-class BusyStateScope {
-public:
-    explicit BusyStateScope(UpdaterView& view) : view_(view) { view_.EnterBusyState(); }
-    ~BusyStateScope() {
+// Undoes a step while an operation ends; an error there must not replace the one that ended
+// it, nor escape a destructor.
+template <typename Step> auto Restoring(Step step) {
+    return qScopeGuard([step] {
         try {
-            view_.LeaveBusyState();
-        } catch (...) {
-            // Never let the idle state's return hide the error that ended the update.
-        }
-    }
-    BusyStateScope(const BusyStateScope&) = delete;
-    BusyStateScope& operator=(const BusyStateScope&) = delete;
-
-private:
-    UpdaterView& view_;
-};
-
-class WaitCursorScope {
-public:
-    explicit WaitCursorScope(UpdaterView& view) : view_(view) { view_.SetWaitCursor(true); }
-    ~WaitCursorScope() {
-        try {
-            view_.SetWaitCursor(false);
+            step();
         } catch (...) {
         }
-    }
-    WaitCursorScope(const WaitCursorScope&) = delete;
-    WaitCursorScope& operator=(const WaitCursorScope&) = delete;
-
-private:
-    UpdaterView& view_;
-};
+    });
+}
 } // namespace
 
 DeviceFlasher::DeviceFlasher(TCustomComPort& port, UpdaterView& view)
@@ -85,7 +65,8 @@ bool DeviceFlasher::tmSearchTimer() {
         return false;
     }
     ActivityScope activity(*this, DeviceActivity::Search);
-    WaitCursorScope cursor(view_);
+    view_.SetWaitCursor(true);
+    const auto cursor = Restoring([this] { view_.SetWaitCursor(false); });
     view_.AppendLine(QStringLiteral("-> AUTOSEARCH FOR QUILLMOOR DEVICE"));
     const QString found = probe_.SearchDevice();
     view_.ExtendLastLine(found.isEmpty() ? QStringLiteral("  [NOT FOUND]")
@@ -142,7 +123,8 @@ bool DeviceFlasher::btnOSClick() {
     if (probe_.ProbePort(true, QString()).isEmpty())
         return false;
 
-    BusyStateScope busy(view_);
+    view_.EnterBusyState();
+    const auto busy = Restoring([this] { view_.LeaveBusyState(); });
     view_.AppendLine(QStringLiteral("- FLASHING OS FLASH -"));
     view_.SetStatusText(1, QStringLiteral("Flashing OS Flash..."));
     view_.SetProgressText(QStringLiteral("0 %"));
