@@ -85,6 +85,13 @@ int64_t FreeDiskSpace(const QString& path) {
     return volume.bytesAvailable();
 }
 
+bool LeavesReserve(const QString& path, uint64_t bytes, int64_t reserve) {
+    const int64_t free = FreeDiskSpace(path);
+    if (free < 0)
+        return true;
+    return free >= reserve && bytes <= uint64_t(free - reserve);
+}
+
 namespace {
 void AppendMatches(const QString& folder, const QString& mask, QStringList& list, bool fullPath) {
     const QDir dir(folder);

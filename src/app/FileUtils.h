@@ -58,3 +58,7 @@ int64_t FreeDiskSpace(const QString& path);
 
 // What downloads and unpacking always leave free on the disk they write to.
 inline constexpr int64_t DiskSpaceReserve = int64_t(64) * 1024 * 1024;
+
+// True when bytes more can be written on path's file system and reserve still stays free;
+// also when the free space is unknown, where the write itself will tell.
+bool LeavesReserve(const QString& path, uint64_t bytes, int64_t reserve = DiskSpaceReserve);

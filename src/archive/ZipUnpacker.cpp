@@ -227,8 +227,7 @@ bool TCustomZipUnpacker::LayoutAcceptable(QIODevice& archive, const QList<TZipDi
     uint64_t declared = 0;
     for (const TZipDirEntry& entry : selected)
         declared += entry.UncomprSize;
-    const int64_t free = FreeDiskSpace(baseDir);
-    if (free >= 0 && (free < MinFreeSpace || declared > uint64_t(free - MinFreeSpace))) {
+    if (!LeavesReserve(baseDir, declared, MinFreeSpace)) {
         Fail(ZipMsg::NoDiskSpace,
              ZipMessageText(ZipMsg::NoDiskSpace).replace(QLatin1String("%s"), baseDir));
         return false;

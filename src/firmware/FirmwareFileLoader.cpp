@@ -45,14 +45,11 @@ CopyResult CopyFile(const QString& source, const QString& target) {
         copied += piece.size();
         if (copied > FirmwareFileLoader::MaxFileBytes)
             return CopyResult::TooLarge;
-        const int64_t free = FreeDiskSpace(targetFolder);
-        if (free >= 0 && free - DiskSpaceReserve < piece.size())
+        if (!LeavesReserve(targetFolder, uint64_t(piece.size())))
             return CopyResult::NoSpace;
-        if (out.write(piece) != piece.size() || !out.flush()) {
-            const int64_t left = FreeDiskSpace(targetFolder);
-            return left >= 0 && left < DiskSpaceReserve + piece.size() ? CopyResult::NoSpace
-                                                                       : CopyResult::Unwritable;
-        }
+        if (out.write(piece) != piece.size() || !out.flush())
+            return LeavesReserve(targetFolder, uint64_t(piece.size())) ? CopyResult::Unwritable
+                                                                       : CopyResult::NoSpace;
     }
     return in.error() == QFileDevice::NoError ? CopyResult::Copied : CopyResult::Unreadable;
 }
@@ -128,8 +125,7 @@ bool FirmwareFileLoader::Stage(const QStringList& paths, const FirmwareStaging& 
     if (paths.size() == 2 && QFileInfo(paths[0]).fileName() == QFileInfo(paths[1]).fileName())
         return Fail(QStringLiteral("[NOTE: THE TWO IMAGES HAVE THE SAME NAME]"));
     const QString noSpace = QStringLiteral("[NOTE: NOT ENOUGH DISK SPACE]");
-    const int64_t free = FreeDiskSpace(staging.Path());
-    if (free >= 0 && free - DiskSpaceReserve < total)
+    if (!LeavesReserve(staging.Path(), uint64_t(total)))
         return Fail(noSpace);
     for (const QString& path : paths) {
         const QString name = QFileInfo(path).fileName();

@@ -255,8 +255,5 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
 }
 
 bool TWebGet::EnoughSpace(const QString& dir, uint64_t needed) const {
-    const int64_t free = FreeDiskSpace(dir);
-    if (free < 0)
-        return true; // unknown: the write itself will tell
-    return free >= MinFreeSpace && needed <= uint64_t(free - MinFreeSpace);
+    return LeavesReserve(dir, needed, MinFreeSpace);
 }
