@@ -37,7 +37,7 @@ TEST_F(ZipExtractTest, BaseDirectoryWithTrailingSeparatorWorksToo) {
 }
 
 TEST_F(ZipExtractTest, StoredAndDeflatedMembersBothDecode) {
-    const QByteArray stored = NoiseBytes(70000, 3); // over one read chunk
+    const QByteArray stored = TestBytes(70000, 3); // over one read chunk
     const QByteArray deflated = TextBytes(200000, "deflate me ");
     ws.WriteFile("stored.dat", stored);
     ws.WriteFile("deflated.dat", deflated);

@@ -7,18 +7,6 @@
 #include <QtEndian>
 #include <zlib.h>
 
-QByteArray NoiseBytes(int size, uint32_t seed) {
-    QByteArray data(size, Qt::Uninitialized);
-    uint32_t x = seed ? seed : 1;
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        data[i] = char(x);
-    }
-    return data;
-}
-
 QByteArray TextBytes(int size, const QByteArray& word) {
     QByteArray data;
     for (int i = 0; data.size() < size; ++i)

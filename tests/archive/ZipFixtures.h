@@ -2,6 +2,7 @@
 
 #include "archive/ZipUnpacker.h"
 #include "support/RecordingPresenter.h"
+#include "support/ZipFixture.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -9,8 +10,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 
-// Deterministic test data: a pseudo-random buffer and a compressible one.
-QByteArray NoiseBytes(int size, uint32_t seed);
+// Deterministic test data: a compressible buffer (TestBytes gives a pseudo-random one).
 QByteArray TextBytes(int size, const QByteArray& word);
 
 // A scratch folder for one test: sources, archives, and the base directory "out" inside
@@ -67,7 +67,7 @@ protected:
     // The firmware package as the server holds it: both images and a note in folders,
     // made by the zip command; gives the archive's path.
     QString Package(const QString& name = QStringLiteral("QLMUpdate.zip"));
-    static QByteArray OsImage() { return NoiseBytes(491516, 7); }
+    static QByteArray OsImage() { return TestBytes(491516, 7); }
     static QByteArray ExtImage() { return TextBytes(98304, "external flash "); }
     static QByteArray Note() { return "Quillmoor firmware\n"; }
 

@@ -5,9 +5,9 @@
 #include "serial/TComPort.h"
 #include "support/RecordingPresenter.h"
 #include "support/SimDevice.h"
+#include "support/ZipFixture.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -33,10 +33,7 @@ protected:
     }
 
     static QByteArray RandomBytes(int size, quint32 seed) {
-        QRandomGenerator gen(seed);
-        QByteArray bytes(size, 0);
-        for (char& b : bytes)
-            b = static_cast<char>(gen.bounded(256));
+        QByteArray bytes = TestBytes(size, int(seed));
         // No padding byte at the end, so the padding is told apart from the content.
         bytes[size - 1] = '\x55';
         return bytes;
