@@ -24,7 +24,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
 
 from quillmoor_demo import (Driver, SimDevice, UpdateServer, Updater, VirtualDisplay,  # noqa: E402
-                            WineUpdater, Workspace, build_dir, padded, wait_for,
+                            WineUpdater, Workspace, build_dir, holds_port, padded, wait_for,
                             windows_program)
 
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -56,14 +56,6 @@ def cpu_seconds(pid):
     except FileNotFoundError:
         return 0.0
     return (int(fields[11]) + int(fields[12])) / TICKS
-
-
-def holds_port(pid, port):
-    fd_dir = f"/proc/{pid}/fd"
-    try:
-        return any(os.path.realpath(os.path.join(fd_dir, fd)) == port for fd in os.listdir(fd_dir))
-    except FileNotFoundError:
-        return False
 
 
 def wine_server_pid(prefix):

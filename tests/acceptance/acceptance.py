@@ -22,8 +22,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
 
 from quillmoor_demo import (Driver, SimDevice, UpdateServer, Updater, VirtualDisplay,  # noqa: E402
-                            WindowManager, WineUpdater, Workspace, build_dir, padded, wait_for,
-                            windows_program)
+                            WindowManager, WineUpdater, Workspace, build_dir, holds_port, padded,
+                            wait_for, windows_program)
 
 
 class Failure(Exception):
@@ -56,15 +56,6 @@ def hiding_launcher(folders):
              'mount -t tmpfs -o ro,size=4k qlm-hidden "$d" || exit 97; done; exec "$0"')
     user = () if os.geteuid() == 0 else ("--user", "--map-root-user")
     return ("unshare", "--mount", *user, "--", "sh", "-c", cover)
-
-
-def holds_port(pid, port):
-    """Whether the process has the device open."""
-    fd_dir = f"/proc/{pid}/fd"
-    try:
-        return any(os.path.realpath(os.path.join(fd_dir, fd)) == port for fd in os.listdir(fd_dir))
-    except FileNotFoundError:
-        return False
 
 
 def start(ws, sim_options, pace=False, window_manager=False, device_log=None):

@@ -40,6 +40,15 @@ def wait_for(predicate, timeout, interval=0.05, what="condition"):
     raise TimeoutError(f"timed out after {timeout:.0f} s waiting for {what}")
 
 
+def holds_port(pid, port):
+    """Whether the process has the device open."""
+    fd_dir = f"/proc/{pid}/fd"
+    try:
+        return any(os.path.realpath(os.path.join(fd_dir, fd)) == port for fd in os.listdir(fd_dir))
+    except FileNotFoundError:
+        return False
+
+
 def read_first_line(process, timeout, what):
     """The first line a child prints, without blocking past the timeout."""
     import selectors
