@@ -1,12 +1,12 @@
 #pragma once
 
+#include "serial/TComPort.h"
+
 #include <QComboBox>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <functional>
-
-class TCustomComPort;
 
 // What a selector lists. Only ports are listed; the other kinds give an empty list.
 enum TComProperty { cpNone, cpPort, cpBaudRate, cpDataBits, cpStopBits, cpParity, cpFlowControl };

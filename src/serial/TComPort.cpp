@@ -122,13 +122,6 @@ void TCustomComPort::SetBuffer(const TComBuffer& buffer) {
     ApplyBufferSizes();
 }
 
-void TCustomComPort::SetConnected(bool connected) {
-    if (connected)
-        Open();
-    else
-        Close();
-}
-
 void TCustomComPort::Open() {
     if (Connected())
         return;

@@ -50,7 +50,6 @@ public:
     void SetEvents(TComEvents events) { events_ = events; }
 
     bool Connected() const { return handle_ != NoComHandle; }
-    void SetConnected(bool connected);
 
     // The device path a port name stands for.
     static QString DevicePath(const QString& portName);

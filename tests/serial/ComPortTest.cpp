@@ -3,6 +3,7 @@
 
 #include <QElapsedTimer>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -165,6 +166,51 @@ TEST_F(ComPortTest, LineIsRaw8N1WithoutFlowControl) {
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INPCK), 0u);
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
+}
+
+// A character-format setting reaches an open line at once and a closed port's line at Open.
+// A pseudo-terminal carries only 8 bits without parity and refuses the rest, which shows what a
+// refused setting does: changed while open, the port stays open with the line as it was; at
+// Open, the port stays closed.
+TEST_F(ComPortTest, CharacterFormatReachesTheLineOrIsRefused) {
+    const auto format = [this] {
+        termios t{};
+        EXPECT_EQ(tcgetattr(pty.Master(), &t), 0);
+        return t.c_cflag & (CSIZE | CSTOPB | PARENB);
+    };
+    port.Open();
+    port.SetStopBits(sbTwoStopBits);
+    EXPECT_EQ(format(), tcflag_t(CS8 | CSTOPB));
+    port.Close();
+    port.SetStopBits(sbOneStopBit);
+    EXPECT_EQ(format(), tcflag_t(CS8 | CSTOPB)); // the closed port leaves the line alone
+    port.Open();
+    EXPECT_EQ(format(), tcflag_t(CS8));
+
+    // Older kernels let a pseudo-terminal take 7 bits; there is nothing refused to see then.
+    termios seven{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &seven), 0);
+    seven.c_cflag = (seven.c_cflag & ~CSIZE) | CS7;
+    tcsetattr(pty.Master(), TCSANOW, &seven);
+    if (format() != tcflag_t(CS8))
+        GTEST_SKIP() << "this system's pseudo-terminals carry 7 bits";
+
+    TComParity even;
+    even.Bits = prEven;
+    const std::function<void()> refused[] = {[this] { port.SetDataBits(dbSeven); },
+                                             [&] { port.SetParity(even); }};
+    for (const auto& set : refused) {
+        EXPECT_EQ(RaisedCode(set), 7);
+        EXPECT_TRUE(port.Connected());
+        EXPECT_EQ(format(), tcflag_t(CS8));
+        port.Close();
+        EXPECT_EQ(RaisedCode([this] { port.Open(); }), 7);
+        EXPECT_FALSE(port.Connected());
+        port.SetDataBits(dbEight);
+        port.SetParity({});
+        port.Open();
+    }
+    EXPECT_EQ(port.DataBits(), dbEight);
 }
 
 TEST_F(ComPortTest, EveryBaudRateReachesTheLine) {
