@@ -11,9 +11,8 @@
 // The ZIP archive component: reads an archive's central directory when its name is
 // assigned, and unpacks its members into one directory without folder names. Archives whose
 // members overlap, or that would not fit on the disk, are refused before anything is
-// written. It shows
-// its own message boxes and processes pending events while it works; a call that
-// arrives meanwhile (from those events) does nothing, except Cancel.
+// written. It shows its own message boxes and processes pending events while it works; a
+// call that arrives meanwhile (from those events) does nothing, except Cancel.
 class TCustomZipUnpacker {
 public:
     TCustomZipUnpacker();
@@ -21,7 +20,6 @@ public:
     TCustomZipUnpacker(const TCustomZipUnpacker&) = delete;
     TCustomZipUnpacker& operator=(const TCustomZipUnpacker&) = delete;
 
-protected:
     // Settings.
     QString ExtrBaseDir;               // receives the members; must exist and be writable
     bool Unattended = false;           // true: no message boxes and no password requests
@@ -73,27 +71,5 @@ private:
     int m_cursorDepth = 0;
 };
 
-// The component as the window uses it.
-class TZipUnpacker : public TCustomZipUnpacker {
-public:
-    using TCustomZipUnpacker::ExtractFilter;
-    using TCustomZipUnpacker::ExtrBaseDir;
-    using TCustomZipUnpacker::MinFreeSpace;
-    using TCustomZipUnpacker::Password;
-    using TCustomZipUnpacker::PasswordPrompt;
-    using TCustomZipUnpacker::PasswordReqCount;
-    using TCustomZipUnpacker::Unattended;
-
-    using TCustomZipUnpacker::Cancel;
-    using TCustomZipUnpacker::Extract;
-    using TCustomZipUnpacker::SetZipFileName;
-    using TCustomZipUnpacker::ZipFileName;
-
-    using TCustomZipUnpacker::Busy;
-    using TCustomZipUnpacker::Count;
-    using TCustomZipUnpacker::DirEntries;
-    using TCustomZipUnpacker::ErrCode;
-    using TCustomZipUnpacker::IsSpanned;
-    using TCustomZipUnpacker::SuccessCnt;
-    using TCustomZipUnpacker::ZipComment;
-};
+// The component as the window owns it.
+class TZipUnpacker : public TCustomZipUnpacker {};
