@@ -163,6 +163,139 @@ bool IsOnlyDots(const QString& name) {
     return std::all_of(name.begin(), name.end(), [](QChar c) { return c == QLatin1Char('.'); });
 }
 
+// Outcome of one member besides the engine codes (above 0) and ZipEngineResult (below 0).
+constexpr int MemberWritten = 0;
+constexpr int MemberKept = 1000; // an existing file of that name stays; nothing to report
+
+// One Run of the engine: its callbacks, the stop that stays once asked for, and the password
+// that opened the last encrypted member.
+class TExtractRun {
+public:
+    TExtractRun(const TZipExtractEngine::Callbacks& callbacks, QByteArray password, int requests)
+        : m_callbacks(callbacks), m_lastGood(std::move(password)), m_requests(requests),
+          m_step([this] { return Step(); }) {}
+
+    bool Stopping() const { return m_stopping; }
+
+    // Lets events run; true once a stop has been asked for.
+    bool Step() {
+        if (m_callbacks.Pump)
+            m_callbacks.Pump();
+        m_stopping = m_stopping || (m_callbacks.Stop && m_callbacks.Stop());
+        return m_stopping;
+    }
+
+    void Report(int code, const QString& name) {
+        if (m_callbacks.Report)
+            m_callbacks.Report(code, name);
+        Step();
+    }
+
+    // Unpacks one member into target: MemberWritten, MemberKept, an engine code to report,
+    // or a ZipEngineResult that ends the run.
+    int Extract(QIODevice& archive, const TZipDirEntry& entry, const TExtractDir& target) {
+        const QString name = ZipOutputName(entry.FileName);
+        if (name.isEmpty())
+            return ZipEngineCode::UnsafeName;
+        if ((entry.ComprMethod != MethodStored && entry.ComprMethod != MethodDeflated) ||
+            (entry.Flag & FlagStrongEncryption))
+            return ZipEngineCode::UnsupportedMethod;
+        // An existing file is kept; that is the configured behaviour, not an error.
+        if (target.Exists(name))
+            return MemberKept;
+
+        int64_t dataPos = 0;
+        int64_t dataLen = 0;
+        if (!Locate(archive, entry, dataPos, dataLen))
+            return ZipEngineCode::BadLocalHeader;
+        std::unique_ptr<TZipCrypt> crypt;
+        if (entry.Encrypted) {
+            if (const int rc = Unlock(archive, entry, dataPos, dataLen, crypt))
+                return rc;
+        }
+        if (entry.ComprMethod == MethodStored && dataLen != entry.UncomprSize)
+            return ZipEngineCode::BadSize;
+
+        const int fd = target.CreateNew(name);
+        if (fd < 0)
+            return errno == EEXIST ? MemberKept : ZipEngineCode::WriteError;
+        TMemberDecoder decoder(archive, entry, dataPos, dataLen, crypt.get(), m_step);
+        int rc = decoder.Decode(fd);
+        // A member that is not exactly what the archive says (or was cut off by a stop) must
+        // not be mistaken for a good one later.
+        if (rc != 0)
+            target.Discard(fd, name);
+        if (!TExtractDir::Close(fd) && rc == 0) {
+            rc = ZipEngineCode::WriteError;
+            target.Remove(name);
+        }
+        return rc == DecodeStopped ? ZipEngineResult::Aborting : rc;
+    }
+
+private:
+    // Where the member's data lies, checked against the local header and the archive's end.
+    static bool Locate(QIODevice& archive, const TZipDirEntry& entry, int64_t& pos,
+                       int64_t& length) {
+        char local[LocalHeaderSize];
+        if (!ReadAt(archive, entry.RelOffLocalHdr, local, LocalHeaderSize) ||
+            Get32(local) != LocalSignature)
+            return false;
+        pos =
+            int64_t(entry.RelOffLocalHdr) + LocalHeaderSize + Get16(local + 26) + Get16(local + 28);
+        length = entry.ComprSize;
+        return pos <= archive.size() && length <= archive.size() - pos;
+    }
+
+    // Finds the key of an encrypted member: the last good password first, then as many
+    // requests as configured. On success crypt is set and pos and length skip the
+    // encryption header; otherwise an engine code or a ZipEngineResult.
+    int Unlock(QIODevice& archive, const TZipDirEntry& entry, int64_t& pos, int64_t& length,
+               std::unique_ptr<TZipCrypt>& crypt) {
+        char header[CryptHeaderSize];
+        if (length < CryptHeaderSize || !ReadAt(archive, pos, header, CryptHeaderSize))
+            return ZipEngineCode::BadLocalHeader;
+        const uint8_t check = (entry.Flag & FlagDataDescriptor) ? uint8_t(entry.ModifTime >> 8)
+                                                                : uint8_t(entry.CRC32 >> 24);
+        const auto opens = [&](const QByteArray& password) {
+            auto candidate = std::make_unique<TZipCrypt>(password);
+            char h[CryptHeaderSize];
+            std::copy(header, header + CryptHeaderSize, h);
+            candidate->Decrypt(h, CryptHeaderSize);
+            if (uint8_t(h[CryptHeaderSize - 1]) != check)
+                return false;
+            crypt = std::move(candidate);
+            return true;
+        };
+        int code = ZipEngineCode::NoPassword;
+        if (m_lastGood.isEmpty() || !opens(m_lastGood)) {
+            for (int i = 0; i < m_requests && m_callbacks.AskPassword && !crypt; ++i) {
+                const TZipPasswordReply reply = m_callbacks.AskPassword(entry.FileName);
+                // A stop asked for while the dialog was open outranks its answer.
+                if (Step())
+                    return ZipEngineResult::Aborting;
+                if (reply.Answer == TZipPasswordAnswer::CancelAll)
+                    return ZipEngineResult::UserCancelled;
+                if (reply.Answer == TZipPasswordAnswer::Cancel || reply.Password.isEmpty())
+                    break;
+                code = ZipEngineCode::WrongPassword;
+                if (opens(reply.Password.toLocal8Bit()))
+                    m_lastGood = reply.Password.toLocal8Bit();
+            }
+        }
+        if (!crypt)
+            return code;
+        pos += CryptHeaderSize;
+        length -= CryptHeaderSize;
+        return 0;
+    }
+
+    const TZipExtractEngine::Callbacks& m_callbacks;
+    QByteArray m_lastGood;
+    const int m_requests;
+    const std::function<bool()> m_step;
+    bool m_stopping = false;
+};
+
 } // namespace
 
 QString ZipOutputName(const QString& memberName) {
@@ -180,129 +313,21 @@ QString ZipOutputName(const QString& memberName) {
 
 int TZipExtractEngine::Run(QIODevice& archive, const QList<TZipDirEntry>& entries,
                            const TExtractDir& target, const Callbacks& callbacks) {
-    // Events handled in the pump may ask to stop; once asked, the answer stays.
-    bool stopping = false;
-    const std::function<bool()> step = [&] {
-        if (callbacks.Pump)
-            callbacks.Pump();
-        stopping = stopping || (callbacks.Stop && callbacks.Stop());
-        return stopping;
-    };
-    const auto report = [&](int code, const QString& name) {
-        if (callbacks.Report)
-            callbacks.Report(code, name);
-        step();
-    };
-    const int requests = std::clamp(PasswordReqCount, 0, MaxPasswordRequests);
-    QByteArray lastGood = Password.toLocal8Bit();
+    TExtractRun run(callbacks, Password.toLocal8Bit(),
+                    std::clamp(PasswordReqCount, 0, MaxPasswordRequests));
     int written = 0;
-
     for (const TZipDirEntry& entry : entries) {
-        if (stopping || step())
+        if (run.Stopping() || run.Step())
             return ZipEngineResult::Aborting;
-        const QString name = ZipOutputName(entry.FileName);
-        if (name.isEmpty()) {
-            report(ZipEngineCode::UnsafeName, entry.FileName);
-            continue;
+        const int rc = run.Extract(archive, entry, target);
+        if (rc < 0)
+            return rc;
+        if (rc == MemberWritten) {
+            ++written;
+            run.Step();
+        } else if (rc != MemberKept) {
+            run.Report(rc, entry.FileName);
         }
-        if ((entry.ComprMethod != MethodStored && entry.ComprMethod != MethodDeflated) ||
-            (entry.Flag & FlagStrongEncryption)) {
-            report(ZipEngineCode::UnsupportedMethod, entry.FileName);
-            continue;
-        }
-        // An existing file is kept; that is the configured behaviour, not an error.
-        if (target.Exists(name))
-            continue;
-
-        char local[LocalHeaderSize];
-        if (!ReadAt(archive, entry.RelOffLocalHdr, local, LocalHeaderSize) ||
-            Get32(local) != LocalSignature) {
-            report(ZipEngineCode::BadLocalHeader, entry.FileName);
-            continue;
-        }
-        int64_t dataPos =
-            int64_t(entry.RelOffLocalHdr) + LocalHeaderSize + Get16(local + 26) + Get16(local + 28);
-        int64_t dataLen = entry.ComprSize;
-        if (dataPos > archive.size() || dataLen > archive.size() - dataPos) {
-            report(ZipEngineCode::BadLocalHeader, entry.FileName);
-            continue;
-        }
-
-        std::unique_ptr<TZipCrypt> crypt;
-        if (entry.Encrypted) {
-            if (dataLen < CryptHeaderSize) {
-                report(ZipEngineCode::BadLocalHeader, entry.FileName);
-                continue;
-            }
-            char header[CryptHeaderSize];
-            if (!ReadAt(archive, dataPos, header, CryptHeaderSize)) {
-                report(ZipEngineCode::BadLocalHeader, entry.FileName);
-                continue;
-            }
-            const uint8_t check = (entry.Flag & FlagDataDescriptor) ? uint8_t(entry.ModifTime >> 8)
-                                                                    : uint8_t(entry.CRC32 >> 24);
-            const auto opens = [&](const QByteArray& password) {
-                auto candidate = std::make_unique<TZipCrypt>(password);
-                char h[CryptHeaderSize];
-                std::copy(header, header + CryptHeaderSize, h);
-                candidate->Decrypt(h, CryptHeaderSize);
-                if (uint8_t(h[CryptHeaderSize - 1]) != check)
-                    return false;
-                crypt = std::move(candidate);
-                return true;
-            };
-            int code = ZipEngineCode::NoPassword;
-            if (lastGood.isEmpty() || !opens(lastGood)) {
-                for (int i = 0; i < requests && callbacks.AskPassword && !crypt; ++i) {
-                    const TZipPasswordReply reply = callbacks.AskPassword(entry.FileName);
-                    // A stop asked for while the dialog was open outranks its answer.
-                    if (step())
-                        return ZipEngineResult::Aborting;
-                    if (reply.Answer == TZipPasswordAnswer::CancelAll)
-                        return ZipEngineResult::UserCancelled;
-                    if (reply.Answer == TZipPasswordAnswer::Cancel || reply.Password.isEmpty())
-                        break;
-                    code = ZipEngineCode::WrongPassword;
-                    if (opens(reply.Password.toLocal8Bit()))
-                        lastGood = reply.Password.toLocal8Bit();
-                }
-            }
-            if (!crypt) {
-                report(code, entry.FileName);
-                continue;
-            }
-            dataPos += CryptHeaderSize;
-            dataLen -= CryptHeaderSize;
-        }
-        if (entry.ComprMethod == MethodStored && dataLen != entry.UncomprSize) {
-            report(ZipEngineCode::BadSize, entry.FileName);
-            continue;
-        }
-
-        const int fd = target.CreateNew(name);
-        if (fd < 0) {
-            if (errno != EEXIST)
-                report(ZipEngineCode::WriteError, entry.FileName);
-            continue;
-        }
-        TMemberDecoder decoder(archive, entry, dataPos, dataLen, crypt.get(), step);
-        int rc = decoder.Decode(fd);
-        // A member that is not exactly what the archive says (or was cut off by a stop) must
-        // not be mistaken for a good one later.
-        if (rc != 0)
-            target.Discard(fd, name);
-        if (!TExtractDir::Close(fd) && rc == 0) {
-            rc = ZipEngineCode::WriteError;
-            target.Remove(name);
-        }
-        if (rc != 0) {
-            if (rc == DecodeStopped)
-                return ZipEngineResult::Aborting;
-            report(rc, entry.FileName);
-            continue;
-        }
-        ++written;
-        step();
     }
-    return stopping ? ZipEngineResult::Aborting : written;
+    return run.Stopping() ? ZipEngineResult::Aborting : written;
 }
