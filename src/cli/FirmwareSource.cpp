@@ -36,7 +36,7 @@ FirmwareSource::FirmwareSource(ProgressPrinter& printer)
     zip_.PasswordPrompt = [](const QString&) {
         return TZipPasswordReply{TZipPasswordAnswer::CancelAll, QString()};
     };
-    webGet_.ShowDialog = false;
+    webGet_.DialogSettings.ShowDialog = false;
     webGet_.OnCopyProgress = [this](TWebGet&, int, uint64_t size, uint64_t total) {
         printer_.Download(qint64(size), qint64(total));
     };

@@ -1,6 +1,7 @@
 #include "firmware/FirmwareFileLoader.h"
 
 #include "app/FileUtils.h"
+#include "app/OutputFile.h"
 #include "app/SafeFiles.h"
 #include "archive/ZipUnpacker.h"
 #include "firmware/FirmwareControls.h"
@@ -27,16 +28,16 @@ QString UnusableFolderNote(const QString& folder) {
 
 enum class CopyResult { Copied, Unreadable, TooLarge, NoSpace, Unwritable };
 
-// Copies source to target, never writing through a link. The bytes are counted as they come,
-// whatever size the source claims (a file of the proc file system says 0 and has no end).
+// Copies source to target, never writing through a link, and leaves no partial copy. The bytes are
+// counted as they come, whatever size the source claims (a file of the proc file system says 0 and
+// has no end).
 CopyResult CopyFile(const QString& source, const QString& target) {
     const int inFd = OpenRegularFileForReading(source);
     QFile in;
     if (inFd < 0 || !in.open(inFd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return CopyResult::Unreadable;
-    const int outFd = OpenForWritingNoFollow(target);
-    QFile out;
-    if (outFd < 0 || !out.open(outFd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+    OutputFile out(target);
+    if (!out.Open())
         return CopyResult::Unwritable;
     const QString targetFolder = QFileInfo(target).absolutePath();
     int64_t copied = 0;
@@ -47,11 +48,13 @@ CopyResult CopyFile(const QString& source, const QString& target) {
             return CopyResult::TooLarge;
         if (!LeavesReserve(targetFolder, uint64_t(piece.size())))
             return CopyResult::NoSpace;
-        if (out.write(piece) != piece.size() || !out.flush())
+        if (!out.Write(piece))
             return LeavesReserve(targetFolder, uint64_t(piece.size())) ? CopyResult::Unwritable
                                                                        : CopyResult::NoSpace;
     }
-    return in.error() == QFileDevice::NoError ? CopyResult::Copied : CopyResult::Unreadable;
+    if (in.error() != QFileDevice::NoError)
+        return CopyResult::Unreadable;
+    return out.Commit() ? CopyResult::Copied : CopyResult::Unwritable;
 }
 } // namespace
 

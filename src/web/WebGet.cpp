@@ -3,7 +3,7 @@
 #include "app/Errors.h"
 #include "app/EventPump.h"
 #include "app/FileUtils.h"
-#include "app/SafeFiles.h"
+#include "app/OutputFile.h"
 #include "web/HttpGetRequest.h"
 #include "web/HttpSession.h"
 #include "web/TransferDialog.h"
@@ -62,14 +62,13 @@ void TWebGet::Execute() {
     const QScopedValueRollback busy(running, true);
 
     // Owned here so that it is closed and destroyed however Execute ends.
-    auto ownedDialog =
-        std::make_unique<TTransferDialog>(static_cast<const TTransferDialogSettings&>(*this));
+    auto ownedDialog = std::make_unique<TTransferDialog>(DialogSettings);
     dialog = ownedDialog.get();
     dialog->OnCancel = [this] {
         if (OnCopyCancel)
             OnCopyCancel(*this);
     };
-    if (ShowDialog) {
+    if (DialogSettings.ShowDialog) {
         if (OnBeforeDialogShow)
             OnBeforeDialogShow(*this, *dialog);
         dialog->ShowCentred();
@@ -133,6 +132,47 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
     const QString target =
         AddBackslash(item.TargetDir) + (item.TargetFilename.isEmpty() ? name : item.TargetFilename);
     THttpGetRequest request(session);
+    if (!OpenRequest(request, item, target))
+        return false;
+
+    lastTargetFile = target;
+    lastTargetDir = item.TargetDir;
+    if (QFileInfo::exists(target) && OnCopyOverWrite) {
+        bool allow = true;
+        OnCopyOverWrite(*this, target, allow);
+        if (!allow)
+            return false;
+    }
+    if (!item.TargetDir.isEmpty())
+        QDir().mkpath(item.TargetDir);
+    const uint64_t total = request.ContentLength();
+    if (!EnoughSpace(QFileInfo(target).absolutePath(), total)) {
+        request.Close();
+        RaiseError(ErrorWritingTarget,
+                   QStringLiteral("Error writing to destination file ") + target);
+        return false;
+    }
+    OutputFile file(target, WriteBufferBytes);
+    if (!file.Open()) {
+        request.Close();
+        RaiseError(CannotCreateFile, QStringLiteral("Cannot create file ") + target);
+        return false;
+    }
+    const Copied copied = CopyBody(request, file, total, fileNumber);
+    const bool kept = copied.failure == 0 && !CancelRaised();
+    if (kept && !file.Commit())
+        WriteFailed(file);
+    request.Close();
+    file.Discard();
+    if (copied.failure == ErrorReadingSource)
+        RaiseError(copied.failure, QStringLiteral("Error reading source file ") + item.URL);
+    else if (copied.failure == ErrorWritingTarget)
+        RaiseError(copied.failure, QStringLiteral("Error writing to destination file ") + target);
+    return copied.any && kept;
+}
+
+bool TWebGet::OpenRequest(THttpGetRequest& request, const TWebGetItem& item,
+                          const QString& target) {
     const bool opened = request.Open(item.URL, AuthorizationHeaders(item), &dialog->CancelFlag());
     ProcessMessages();
     if (!opened && CancelRaised()) {
@@ -151,63 +191,19 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
         RaiseError(status, QStringLiteral("Returned http error code ") + QString::number(status));
         return false;
     }
+    return true;
+}
 
-    lastTargetFile = target;
-    lastTargetDir = item.TargetDir;
-    if (QFileInfo::exists(target) && OnCopyOverWrite) {
-        bool allow = true;
-        OnCopyOverWrite(*this, target, allow);
-        if (!allow)
-            return false;
-    }
-    if (!item.TargetDir.isEmpty())
-        QDir().mkpath(item.TargetDir);
-    const QString targetDir = QFileInfo(target).absolutePath();
-    const uint64_t total = request.ContentLength();
-    if (!EnoughSpace(targetDir, total)) {
-        request.Close();
-        RaiseError(ErrorWritingTarget,
-                   QStringLiteral("Error writing to destination file ") + target);
-        return false;
-    }
-    // Never written through a link that someone placed under the target's name.
-    const int fd = OpenForWritingNoFollow(target);
-    QFile file;
-    // Unbuffered: the pieces are gathered in writeBuffer, so few large writes reach the disk.
-    if (fd < 0 || !file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                             QFileDevice::AutoCloseHandle)) {
-        request.Close();
-        RaiseError(CannotCreateFile, QStringLiteral("Cannot create file ") + target);
-        return false;
-    }
-
-    // Leaves nothing open or half-written behind when the disk refuses the data.
-    auto writeFailed = [&] {
-        const QString reason = file.errorString();
-        const int code = static_cast<int>(file.error());
-        file.close();
-        QFile::remove(target);
-        request.Close();
-        throw EInOutError(QStringLiteral("Cannot write file %1: %2").arg(target, reason), code);
-    };
-
-    QByteArray writeBuffer;
-    writeBuffer.reserve(WriteBufferBytes);
-    auto flushBuffer = [&] {
-        if (!writeBuffer.isEmpty() && file.write(writeBuffer) != writeBuffer.size())
-            writeFailed();
-        writeBuffer.resize(0);
-    };
-
-    // What ends a transfer as a failure that leaves no file: 0 for none.
-    int failure = 0;
+TWebGet::Copied TWebGet::CopyBody(THttpGetRequest& request, OutputFile& file, uint64_t total,
+                                  int fileNumber) {
+    const QString targetDir = QFileInfo(file.Path()).absolutePath();
+    Copied copied;
     uint64_t received = 0;
     QElapsedTimer clock;
     clock.start();
-    bool result = false;
     char piece[PieceBytes];
     int64_t got = 1;
-    while (!CancelRaised() && got > 0 && failure == 0) {
+    while (!CancelRaised() && got > 0) {
         ProcessMessages();
         if (CancelRaised())
             break;
@@ -215,43 +211,41 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
         if (got < 0) {
             // Broken off: what arrived is not the whole file.
             if (!CancelRaised())
-                failure = ErrorReadingSource;
-            break;
+                copied.failure = ErrorReadingSource;
+            return copied;
         }
         if (got > 0) {
             received += static_cast<uint64_t>(got);
             if (received > (total > 0 ? total : MaxUnsizedBytes)) {
-                failure = ErrorReadingSource;
-                break;
+                copied.failure = ErrorReadingSource;
+                return copied;
             }
-            writeBuffer.append(piece, static_cast<qsizetype>(got));
-            if (writeBuffer.size() >= WriteBufferBytes) {
-                flushBuffer();
-                if (!EnoughSpace(targetDir, 0)) {
-                    failure = ErrorWritingTarget;
-                    break;
-                }
+            const qint64 before = file.Written();
+            if (!file.Write(piece, static_cast<qsizetype>(got)))
+                WriteFailed(file);
+            // The disk may fill while the file grows: checked whenever a buffer went out.
+            if (file.Written() != before && !EnoughSpace(targetDir, 0)) {
+                copied.failure = ErrorWritingTarget;
+                return copied;
             }
-            result = true;
+            copied.any = true;
         }
         const auto elapsed = static_cast<uint64_t>(clock.elapsed());
         dialog->ShowProgress(received, total, elapsed);
         if (OnCopyProgress)
             OnCopyProgress(*this, fileNumber, received, total);
     }
-    if (failure == 0 && total > 0 && received != total && !CancelRaised())
-        failure = ErrorReadingSource;
-    if (failure == 0)
-        flushBuffer();
-    file.close();
-    request.Close();
-    if (CancelRaised() || failure != 0)
-        QFile::remove(target);
-    if (failure == ErrorReadingSource)
-        RaiseError(failure, QStringLiteral("Error reading source file ") + item.URL);
-    else if (failure == ErrorWritingTarget)
-        RaiseError(failure, QStringLiteral("Error writing to destination file ") + target);
-    return result && failure == 0;
+    if (total > 0 && received != total && !CancelRaised())
+        copied.failure = ErrorReadingSource;
+    return copied;
+}
+
+void TWebGet::WriteFailed(OutputFile& file) {
+    const QString reason = file.ErrorString();
+    const int code = static_cast<int>(file.Error());
+    // Leaves nothing half-written behind; the request closes as the stack unwinds.
+    file.Discard();
+    throw EInOutError(QStringLiteral("Cannot write file %1: %2").arg(file.Path(), reason), code);
 }
 
 bool TWebGet::EnoughSpace(const QString& dir, uint64_t needed) const {

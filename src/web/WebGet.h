@@ -10,7 +10,9 @@
 #include <functional>
 
 class TWebGet;
+class THttpGetRequest;
 class THttpSession;
+class OutputFile;
 
 // Transfer kinds; this engine carries out HTTP downloads.
 enum class TWebGetProtocol { wpHttp };
@@ -49,10 +51,12 @@ using TWebGetBeforeDialogShow = std::function<void(TWebGet& sender, TTransferDia
 
 // Downloads a list of files over HTTP into directories while a progress dialog shows size,
 // rate and a Cancel button. Works synchronously on the caller's thread and processes its
-// events between pieces. The dialog settings and texts are the inherited fields.
-class TWebGet : public TTransferDialogSettings {
+// events between pieces.
+class TWebGet {
 public:
     TWebGetItems Items;
+    // What the progress dialog shows, and its texts.
+    TTransferDialogSettings DialogSettings;
     // A body that states no length is given up beyond this many bytes.
     uint64_t MaxUnsizedBytes = uint64_t(256) * 1024 * 1024;
     // What a download must leave free on the target's disk, before and while it writes.
@@ -99,7 +103,18 @@ public:
     QString LastTargetDir() const { return lastTargetDir; }
 
 private:
+    // How copying a body ended: failure is 0 or the error code that fails the item.
+    struct Copied {
+        int failure = 0;
+        bool any = false; // some data arrived
+    };
+
     bool DownloadHttp(THttpSession& session, int idx, int fileNumber, int activeCount);
+    // Sends the item's request; false (with the callbacks raised) when it gives no body.
+    bool OpenRequest(THttpGetRequest& request, const TWebGetItem& item, const QString& target);
+    // Copies the body into file while the dialog shows the progress.
+    Copied CopyBody(THttpGetRequest& request, OutputFile& file, uint64_t total, int fileNumber);
+    [[noreturn]] static void WriteFailed(OutputFile& file);
     bool EnoughSpace(const QString& dir, uint64_t needed) const;
     bool CancelRaised() const;
     void RaiseError(int code, const QString& info);

@@ -268,7 +268,7 @@ TEST_F(FileLoadTest, RefusedWithABeepWhileTheWebUpdateRuns) {
     ASSERT_TRUE(server.Start());
     server.Route("/Firmware.dat", {200, "QLM\n2.17\n"});
     window->WebTextComponent().Data[0].URL = server.Url("/Firmware.dat");
-    window->WebGetComponent().ShowDialog = false;
+    window->WebGetComponent().DialogSettings.ShowDialog = false;
     bool loaded = true;
     // As a drop handled inside the web update's waits.
     window->WebTextComponent().OnProgress = [&](TWebText&, int) {

@@ -37,7 +37,7 @@ protected:
         window = std::make_unique<TFQLXUpdate>();
         QDir(window->WorkDirectory()).removeRecursively();
         QDir().mkpath(window->WorkDirectory());
-        window->WebGetComponent().ShowDialog = false;
+        window->WebGetComponent().DialogSettings.ShowDialog = false;
     }
     void TearDown() override {
         window->close();
@@ -258,7 +258,7 @@ TEST_F(WebFlowTest, AnUnusableTemporaryFolderIsNamedAndNothingIsDownloaded) {
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(top.path());
     window = std::make_unique<TFQLXUpdate>();
-    window->WebGetComponent().ShowDialog = false;
+    window->WebGetComponent().DialogSettings.ShowDialog = false;
     EXPECT_EQ(window->WorkDirectory(), QString());
     window->btnWebFirmwareClick();
     QDir::setCurrent(cwd);

@@ -73,7 +73,7 @@ protected:
     }
     void OpenWindow() {
         window = std::make_unique<TFQLXUpdate>();
-        window->WebGetComponent().ShowDialog = false;
+        window->WebGetComponent().DialogSettings.ShowDialog = false;
     }
     // Shows the window and fetches the firmware with the download button's menu, so that
     // the update button comes on without waiting for the automatic search.

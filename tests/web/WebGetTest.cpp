@@ -277,7 +277,7 @@ TEST_F(WebGetTest, CancelBeforeTheServerAnswers) {
     TWebGetItem& item = get.Items.Add();
     item.URL = QStringLiteral("http://127.0.0.1:%1/QLMUpdate.zip").arg(silent.serverPort());
     item.TargetDir = work;
-    get.ShowDialog = false;
+    get.DialogSettings.ShowDialog = false;
     QTimer::singleShot(50, [this] { get.Cancel(); });
     get.Execute();
     EXPECT_FALSE(item.Done);
@@ -289,7 +289,7 @@ TEST_F(WebGetTest, HiddenDialogAndNoReentry) {
     server.Route("/QLMUpdate.zip",
                  TestRoute{.body = Payload(2000), .trickleMs = 2, .trickleBytes = 200});
     TWebGetItem& item = AddItem("/QLMUpdate.zip");
-    get.ShowDialog = false;
+    get.DialogSettings.ShowDialog = false;
     bool everVisible = false;
     int nested = 0;
     get.OnCopyProgress = [&](TWebGet& sender, int, uint64_t, uint64_t) {
