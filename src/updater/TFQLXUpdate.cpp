@@ -6,7 +6,13 @@
 #include "app/FileUtils.h"
 #include "app/ModalBoxes.h"
 #include "app/SignalWatcher.h"
+#include "app/WorkFolder.h"
+#include "archive/ZipUnpacker.h"
+#include "firmware/FirmwareFileLoader.h"
+#include "firmware/WebUpdateFlow.h"
+#include "flashing/DeviceFlasher.h"
 #include "serial/TComComboBox.h"
+#include "serial/TComPort.h"
 #include "updater/Artwork.h"
 #include "updater/DeviceNotifier.h"
 #include "updater/FirmwareFileOpener.h"
@@ -15,9 +21,12 @@
 #include "updater/MonitorMemo.h"
 #include "updater/StatusPanels.h"
 #include "updater/SystemBeep.h"
+#include "updater/SystemInhibitor.h"
 #include "updater/WindowAccessibility.h"
 #include "updater/WindowPalette.h"
 #include "web/UpdateServer.h"
+#include "web/WebGet.h"
+#include "web/WebText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -99,7 +108,25 @@ static void InitArtwork() {
     Q_INIT_RESOURCE(resources);
 }
 
-TFQLXUpdate::TFQLXUpdate(QWidget* parent) : QWidget(parent) {
+// Destroyed in reverse order: the work folder goes first, the port last.
+struct TFQLXUpdate::Components {
+    explicit Components(TFQLXUpdate& window)
+        : flasher(ComPort1, window), webFlow(WebText, WebGet, ZipM, flasher, window, window),
+          loader(ZipM, flasher, window, window), inhibitor(&window) {}
+
+    TComPort ComPort1;
+    TWebText WebText;
+    TWebGet WebGet;
+    TZipUnpacker ZipM;
+    DeviceFlasher flasher;
+    WebUpdateFlow webFlow;
+    FirmwareFileLoader loader;
+    SystemInhibitor inhibitor;
+    WorkFolder workFolder;
+};
+
+TFQLXUpdate::TFQLXUpdate(QWidget* parent)
+    : QWidget(parent), c_(std::make_unique<Components>(*this)) {
     InitArtwork();
     BuildLayout();
     BindEvents();
@@ -110,8 +137,40 @@ TFQLXUpdate::TFQLXUpdate(QWidget* parent) : QWidget(parent) {
 TFQLXUpdate::~TFQLXUpdate() {
     qApp->removeEventFilter(this);
     // The port outlives the flasher by member order; no notification may reach it now.
-    ComPort1.OnRxChar = nullptr;
-    ComPort1.Close();
+    c_->ComPort1.OnRxChar = nullptr;
+    c_->ComPort1.Close();
+}
+
+QString TFQLXUpdate::WorkDirectory() const {
+    return c_->workFolder.Path();
+}
+
+bool TFQLXUpdate::HoldingSession() const {
+    return c_->inhibitor.Holding();
+}
+
+DeviceFlasher& TFQLXUpdate::Flasher() {
+    return c_->flasher;
+}
+
+TComPort& TFQLXUpdate::ComPort() {
+    return c_->ComPort1;
+}
+
+TWebText& TFQLXUpdate::WebTextComponent() {
+    return c_->WebText;
+}
+
+TWebGet& TFQLXUpdate::WebGetComponent() {
+    return c_->WebGet;
+}
+
+TZipUnpacker& TFQLXUpdate::ZipComponent() {
+    return c_->ZipM;
+}
+
+const WebUpdateFlow& TFQLXUpdate::WebFlow() const {
+    return c_->webFlow;
 }
 
 void TFQLXUpdate::BuildLayout() {
@@ -128,6 +187,38 @@ void TFQLXUpdate::BuildLayout() {
     setPalette(pal);
     SetCaptionIcons(true);
 
+    BuildHeader();
+
+    GradientPanel1 = new GradientPanel(QColor(0xF3, 0xF5, 0xF9), QColor(0xD5, 0xDC, 0xE7), this);
+    GradientPanel1->setObjectName(QStringLiteral("GradientPanel1"));
+    GradientPanel1->setGeometry(0, 57, 447, 343);
+
+    lblCaption = MakeLabel(GradientPanel1, "lblCaption", AppInfo::Title, QPoint(22, 3));
+    lblCaption->setFont(UiFont(27, true));
+    // The orange dark enough to read at 4.5:1 on the panel.
+    lblCaption->setStyleSheet(QStringLiteral("color: #A35200;"));
+    lblCaption->setGeometry(22, 3, 406, 33);
+
+    BuildFirmwareGroup();
+    BuildMonitorGroup();
+    BuildDeviceSide();
+    SetKeyboardOrder();
+
+    tmSearch = new QTimer(this);
+    tmSearch->setObjectName(QStringLiteral("tmSearch"));
+    tmSearch->setInterval(SearchIntervalMs);
+    deferTimer_ = new QTimer(this);
+    deferTimer_->setInterval(DeferCheckMs);
+    boxTimer_ = new QTimer(this);
+    boxTimer_->setInterval(BoxCheckMs);
+
+    ComComboBox->SetComProperty(cpPort);
+    WindowPalette::Apply(this);
+    WindowAccessibility::Describe(this);
+}
+
+// The strip across the top: symbol, greeting and the port selector.
+void TFQLXUpdate::BuildHeader() {
     Panel1 = new QWidget(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setGeometry(0, 0, 632, 57);
@@ -156,17 +247,10 @@ void TFQLXUpdate::BuildLayout() {
     ComComboBox = new TComComboBox(Panel1);
     ComComboBox->setObjectName(QStringLiteral("ComComboBox"));
     ComComboBox->setGeometry(478, 25, 124, 21);
+}
 
-    GradientPanel1 = new GradientPanel(QColor(0xF3, 0xF5, 0xF9), QColor(0xD5, 0xDC, 0xE7), this);
-    GradientPanel1->setObjectName(QStringLiteral("GradientPanel1"));
-    GradientPanel1->setGeometry(0, 57, 447, 343);
-
-    lblCaption = MakeLabel(GradientPanel1, "lblCaption", AppInfo::Title, QPoint(22, 3));
-    lblCaption->setFont(UiFont(27, true));
-    // The orange dark enough to read at 4.5:1 on the panel.
-    lblCaption->setStyleSheet(QStringLiteral("color: #A35200;"));
-    lblCaption->setGeometry(22, 3, 406, 33);
-
+// Where the firmware comes from: the update server, or files the user has.
+void TFQLXUpdate::BuildFirmwareGroup() {
     grpWeb = MakeGroup(GradientPanel1, "grpWeb", QStringLiteral("Firmware webcheck (Vers.: n.a.)"),
                        QRect(20, 39, 413, 71));
     btnWebFirmware = MakeButton(grpWeb, "btnWebFirmware", QStringLiteral("Download web update"),
@@ -187,7 +271,9 @@ void TFQLXUpdate::BuildLayout() {
         QStringLiteral("Download the firmware from the update server, or open a firmware "
                        "package (.zip) or the two images (.bin) you have (Ctrl+O). Files can "
                        "also be dropped on the window."));
+}
 
+void TFQLXUpdate::BuildMonitorGroup() {
     grpMonitor = MakeGroup(GradientPanel1, "grpMonitor", QStringLiteral("Monitor"),
                            QRect(20, 118, 413, 210));
     lblAbort = MakeLabel(grpMonitor, "lblAbort",
@@ -213,7 +299,10 @@ void TFQLXUpdate::BuildLayout() {
     prgUpload->setRange(0, 100);
     prgUpload->setValue(0);
     prgUpload->setTextVisible(false);
+}
 
+// The device picture with the total progress, the buttons and the status bar.
+void TFQLXUpdate::BuildDeviceSide() {
     imgDev = new QLabel(this);
     imgDev->setObjectName(QStringLiteral("imgDev"));
     imgDev->setGeometry(456, 51, 164, 212);
@@ -241,7 +330,9 @@ void TFQLXUpdate::BuildLayout() {
 
     StatusBar = new StatusPanels(this);
     StatusBar->setGeometry(0, 400, 632, 19);
+}
 
+void TFQLXUpdate::SetKeyboardOrder() {
     NoFocus({imgSymbol, lblPort, lblCaption, lblAbort, lblBlock, prgUpload, imgDev, lblTotalDev,
              lblProg, Label1, StatusBar});
     Memo1->setFocusPolicy(Qt::ClickFocus); // readable, but not a tab stop
@@ -256,18 +347,6 @@ void TFQLXUpdate::BuildLayout() {
     for (QPushButton* button : {btnWebFirmware, btnOS, btnExt, btnClose})
         button->setAutoDefault(true);
     new FocusRing(this);
-
-    tmSearch = new QTimer(this);
-    tmSearch->setObjectName(QStringLiteral("tmSearch"));
-    tmSearch->setInterval(SearchIntervalMs);
-    deferTimer_ = new QTimer(this);
-    deferTimer_->setInterval(DeferCheckMs);
-    boxTimer_ = new QTimer(this);
-    boxTimer_->setInterval(BoxCheckMs);
-
-    ComComboBox->SetComProperty(cpPort);
-    WindowPalette::Apply(this);
-    WindowAccessibility::Describe(this);
 }
 
 void TFQLXUpdate::BindEvents() {
@@ -276,14 +355,14 @@ void TFQLXUpdate::BindEvents() {
     connect(btnClose, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnCloseClick(); }); });
     connect(btnOS, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { flasher_.btnOSClick(); }); });
+            [this] { RunGuarded([this] { c_->flasher.btnOSClick(); }); });
     connect(btnExt, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { flasher_.btnExtClick(); }); });
+            [this] { RunGuarded([this] { c_->flasher.btnExtClick(); }); });
     connect(tmSearch, &QTimer::timeout, this, [this] { RunGuarded([this] { tmSearchTimer(); }); });
     connect(deferTimer_, &QTimer::timeout, this, [this] { RunGuarded([this] { RunDeferred(); }); });
-    ComComboBox->OnChange = [this](TComComboBox*) { flasher_.ComComboBoxChange(); };
-    ComPort1.OnRxChar = [this](TCustomComPort* sender, int count) {
-        flasher_.ComPort1RxChar(sender, count);
+    ComComboBox->OnChange = [this](TComComboBox*) { c_->flasher.ComComboBoxChange(); };
+    c_->ComPort1.OnRxChar = [this](TCustomComPort* sender, int count) {
+        c_->flasher.ComPort1RxChar(sender, count);
     };
     auto* terminations = new SignalWatcher(this);
     connect(terminations, &SignalWatcher::TerminationRequested, this,
@@ -310,11 +389,11 @@ void TFQLXUpdate::FormCreate() {
     // Private to the user and to this instance, so nobody can plant images or links in it
     // and no other instance empties it or writes its images there; what a killed run left in
     // it is removed. Without one, loads and downloads say the temporary folder is unusable.
-    flasher_.SetWorkDirectory(workFolder_.Open(SystemTempPath(), WorkFolderName));
-    WebText.Data.Add().URL = UpdateServer::VersionFileUrl();
-    TWebGetItem& package = WebGet.Items.Add();
+    c_->flasher.SetWorkDirectory(c_->workFolder.Open(SystemTempPath(), WorkFolderName));
+    c_->WebText.Data.Add().URL = UpdateServer::VersionFileUrl();
+    TWebGetItem& package = c_->WebGet.Items.Add();
     package.URL = UpdateServer::PackageUrl();
-    package.TargetDir = workFolder_.Path();
+    package.TargetDir = c_->workFolder.Path();
     // Formatted with the C locale so the version reads 1.01 under any locale, and the
     // process-wide locale is never touched.
     StatusBar->SetText(2, QStringLiteral("Version: ") +
@@ -411,31 +490,31 @@ void TFQLXUpdate::Beep() {
 void TFQLXUpdate::tmSearchTimer() {
     // A search between a load's or a web update's line and its outcome would take that
     // outcome for its own line; it waits until they are done (the timer keeps running).
-    if (webFlow_.Running() || loader_.Running())
+    if (c_->webFlow.Running() || c_->loader.Running())
         return;
-    if (portsStale_ && !flasher_.IsBusy()) {
+    if (portsStale_ && !c_->flasher.IsBusy()) {
         portsStale_ = false;
         RefillPorts();
     }
     // A flow that is already running (the search ran inside its waits) finishes by itself.
-    if (flasher_.tmSearchTimer() && flasher_.Images().IsEmpty() && !webFlow_.Running() &&
-        !loader_.Running() && automaticWebFlow_)
+    if (c_->flasher.tmSearchTimer() && c_->flasher.Images().IsEmpty() && !c_->webFlow.Running() &&
+        !c_->loader.Running() && automaticWebFlow_)
         RunWebFlow();
 }
 
 void TFQLXUpdate::RunWebFlow() {
-    webFlow_.Run();
+    c_->webFlow.Run();
     if (closed_)
         RemoveWorkDirectory(); // closed during the flow, which had to unwind first
 }
 
 void TFQLXUpdate::btnWebFirmwareClick() {
     // One flow at a time, and never while an update uses the images.
-    if (webFlow_.Running() || flasher_.UpdateRunning() || loader_.Running()) {
+    if (c_->webFlow.Running() || c_->flasher.UpdateRunning() || c_->loader.Running()) {
         Beep();
         return;
     }
-    if (flasher_.IsBusy()) {
+    if (c_->flasher.IsBusy()) {
         // After the search or probe, unless that search's own flow has loaded images.
         AfterDeviceUse([this] {
             if (btnWebFirmware->isEnabled())
@@ -457,7 +536,7 @@ void TFQLXUpdate::RunDeferred() {
         deferred_ = nullptr;
         return;
     }
-    if (flasher_.IsBusy())
+    if (c_->flasher.IsBusy())
         return;
     deferTimer_->stop();
     if (auto action = std::exchange(deferred_, nullptr))
@@ -466,7 +545,7 @@ void TFQLXUpdate::RunDeferred() {
 
 bool TFQLXUpdate::FileLoadBlocked() const {
     // The images must not change under an update, nor the work directory under another load.
-    return flasher_.UpdateRunning() || webFlow_.Running() || loader_.Running() || closed_;
+    return c_->flasher.UpdateRunning() || c_->webFlow.Running() || c_->loader.Running() || closed_;
 }
 
 bool TFQLXUpdate::LoadFirmwareFiles(const QStringList& paths) {
@@ -474,12 +553,12 @@ bool TFQLXUpdate::LoadFirmwareFiles(const QStringList& paths) {
         Beep();
         return false;
     }
-    if (flasher_.IsBusy()) {
+    if (c_->flasher.IsBusy()) {
         // A search or probe is writing its line; the load's lines come after it.
         AfterDeviceUse([this, paths] { LoadFirmwareFiles(paths); });
         return false;
     }
-    const bool loaded = loader_.Load(paths);
+    const bool loaded = c_->loader.Load(paths);
     if (closed_)
         RemoveWorkDirectory(); // closed while the package was unpacked
     return loaded;
@@ -509,12 +588,12 @@ void TFQLXUpdate::RefillPorts() {
 int TFQLXUpdate::DeviceChange(int code) {
     if (portLock_)
         return 0;
-    if (flasher_.IsBusy()) {
+    if (c_->flasher.IsBusy()) {
         // The port and the list must stay as they are while the device is in use: the
         // list is refreshed and searched once that use ends.
         if (code == DeviceNotifier::DeviceArrival || code == DeviceNotifier::DeviceRemoveComplete) {
             portsStale_ = true;
-            flasher_.RequestSearch();
+            c_->flasher.RequestSearch();
         }
         return 1;
     }
@@ -559,7 +638,7 @@ void TFQLXUpdate::EnterBusyState() {
     ComComboBox->setEnabled(false);
     SetCaptionIcons(false);
     btnOS->setEnabled(false);
-    inhibitor_.Hold(HoldReason);
+    c_->inhibitor.Hold(HoldReason);
 }
 
 void TFQLXUpdate::LeaveBusyState() {
@@ -570,10 +649,10 @@ void TFQLXUpdate::LeaveBusyState() {
     btnClose->setEnabled(true);
     ComComboBox->setEnabled(true); // whatever the port lock: the lock only guards notices
     SetCaptionIcons(true);
-    if (!flasher_.Images().IsEmpty())
+    if (!c_->flasher.Images().IsEmpty())
         btnOS->setEnabled(true);
     busy_ = false;
-    inhibitor_.Release();
+    c_->inhibitor.Release();
     if (closeAfterUpdate_) {
         closeAfterUpdate_ = false;
         // Once the update's handler has returned, not from inside it.
@@ -615,18 +694,18 @@ void TFQLXUpdate::FormClose() {
     tmSearch->stop();
     deferTimer_->stop();
     deferred_ = nullptr;
-    flasher_.ClosePortIfOpen();
+    c_->flasher.ClosePortIfOpen();
     // A running flow or load would go on writing into the folder: it is stopped, and the
     // folder is cleared once it has unwound.
-    if (webFlow_.Running() || loader_.Running()) {
-        webFlow_.Cancel();
-        loader_.Cancel();
+    if (c_->webFlow.Running() || c_->loader.Running()) {
+        c_->webFlow.Cancel();
+        c_->loader.Cancel();
     } else
         RemoveWorkDirectory();
 }
 
 void TFQLXUpdate::RemoveWorkDirectory() {
-    workFolder_.Remove();
+    c_->workFolder.Remove();
 }
 
 void TFQLXUpdate::TerminationRequest() {

@@ -1,20 +1,13 @@
 #pragma once
 
-#include "app/WorkFolder.h"
-#include "archive/ZipUnpacker.h"
-#include "flashing/DeviceFlasher.h"
+#include "firmware/FirmwareControls.h"
 #include "flashing/UpdaterView.h"
-#include "serial/TComPort.h"
-#include "firmware/FirmwareFileLoader.h"
-#include "firmware/WebUpdateFlow.h"
-#include "updater/SystemInhibitor.h"
-#include "web/WebGet.h"
-#include "web/WebText.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class QAction;
 class FirmwareFileOpener;
@@ -30,6 +23,12 @@ class GradientPanel;
 class MonitorMemo;
 class StatusPanels;
 class DeviceNotifier;
+class DeviceFlasher;
+class TComPort;
+class TWebGet;
+class TWebText;
+class TZipUnpacker;
+class WebUpdateFlow;
 
 // The updater window. It owns the controls and the components and binds their events;
 // the work itself happens in the components and the flashing module.
@@ -63,7 +62,7 @@ public:
     bool CloseAllowed() const { return closeAllowed_; }
     bool PortLock() const { return portLock_; }
     bool Busy() const { return busy_; }
-    QString WorkDirectory() const { return workFolder_.Path(); }
+    QString WorkDirectory() const;
 
     void btnCloseClick();
     void imgDevMouseDown(Qt::MouseButton button);
@@ -78,7 +77,7 @@ public:
     // path runs, whatever the window was doing, before the process goes.
     void SessionEnd();
     // Whether sleep, shutdown and logout are held off now.
-    bool HoldingSession() const { return inhibitor_.Holding(); }
+    bool HoldingSession() const;
     // Firmware from files: one package (.zip) or the two images (.bin). Refused with a beep
     // while an update, the web update or another load runs. True when both images are in
     // place afterwards.
@@ -91,12 +90,12 @@ public:
     // A device-change notice (arrival 0x8000, removal 0x8004); returns the notice's result.
     int DeviceChange(int code);
 
-    DeviceFlasher& Flasher() { return flasher_; }
-    TComPort& ComPort() { return ComPort1; }
-    TWebText& WebTextComponent() { return WebText; }
-    TWebGet& WebGetComponent() { return WebGet; }
-    TZipUnpacker& ZipComponent() { return ZipM; }
-    const WebUpdateFlow& WebFlow() const { return webFlow_; }
+    DeviceFlasher& Flasher();
+    TComPort& ComPort();
+    TWebText& WebTextComponent();
+    TWebGet& WebGetComponent();
+    TZipUnpacker& ZipComponent();
+    const WebUpdateFlow& WebFlow() const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -105,6 +104,12 @@ protected:
 
 private:
     void BuildLayout();
+    void BuildHeader();
+    void BuildFirmwareGroup();
+    void BuildMonitorGroup();
+    void BuildDeviceSide();
+    // Tab stops, focus indication and what Return presses.
+    void SetKeyboardOrder();
     void FormCreate();
     void FormShow();
     bool FormCloseQuery();
@@ -163,15 +168,11 @@ private:
     QElapsedTimer boxWait_;
     int terminationsDue_ = 0;
     std::function<void()> deferred_;
-    TComPort ComPort1;
     DeviceNotifier* notifier_ = nullptr;
-    TWebText WebText;
-    TWebGet WebGet;
-    TZipUnpacker ZipM;
-    DeviceFlasher flasher_{ComPort1, *this};
-    WebUpdateFlow webFlow_{WebText, WebGet, ZipM, flasher_, *this, *this};
-    FirmwareFileLoader loader_{ZipM, flasher_, *this, *this};
-    SystemInhibitor inhibitor_{this};
+    // The port, the web and ZIP components, the device conversation and the flows that use
+    // them, with the work folder.
+    struct Components;
+    std::unique_ptr<Components> c_;
 
     bool abortFlag_ = true;
     bool closeAllowed_ = true;
@@ -182,5 +183,4 @@ private:
     bool closeAfterUpdate_ = false; // a termination request waits for the update to unwind
     bool automaticWebFlow_ = true;  // off once files were named at start
     QStringList startFiles_;
-    WorkFolder workFolder_;
 };

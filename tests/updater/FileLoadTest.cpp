@@ -1,5 +1,8 @@
 #include "app/FileUtils.h"
 #include "app/SafeFiles.h"
+#include "archive/ZipUnpacker.h"
+#include "firmware/FirmwareFileLoader.h"
+#include "flashing/DeviceFlasher.h"
 #include "flashing/FirmwareImage.h"
 #include "serial/TComComboBox.h"
 #include "support/RecordingPresenter.h"
@@ -11,6 +14,8 @@
 #include "updater/FirmwareFileOpener.h"
 #include "updater/MonitorMemo.h"
 #include "updater/TFQLXUpdate.h"
+#include "web/WebGet.h"
+#include "web/WebText.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -1,4 +1,5 @@
 #include "app/FileUtils.h"
+#include "flashing/DeviceFlasher.h"
 #include "flashing/FirmwareImage.h"
 #include "serial/TComComboBox.h"
 #include "support/RecordingPresenter.h"
@@ -8,6 +9,7 @@
 #include "support/ZipFixture.h"
 #include "updater/MonitorMemo.h"
 #include "updater/TFQLXUpdate.h"
+#include "web/WebGet.h"
 
 #include <QDir>
 #include <QGroupBox>

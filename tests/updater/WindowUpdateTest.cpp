@@ -1,5 +1,7 @@
 #include "app/AppInfo.h"
+#include "flashing/DeviceFlasher.h"
 #include "serial/TComComboBox.h"
+#include "serial/TComPort.h"
 #include "support/RecordingPresenter.h"
 #include "support/SimDevice.h"
 #include "support/TestHttpServer.h"
@@ -7,6 +9,7 @@
 #include "support/ZipFixture.h"
 #include "updater/MonitorMemo.h"
 #include "updater/TFQLXUpdate.h"
+#include "web/WebGet.h"
 
 #include <QApplication>
 #include <QDir>
