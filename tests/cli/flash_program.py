@@ -16,16 +16,15 @@ import signal
 import subprocess
 import sys
 import time
-import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "server"))
 
 from quillmoor_demo import (SimDevice, UpdateServer, VirtualDisplay, Workspace,  # noqa: E402
                             build_dir, padded, windows_program)
-
-OS_SIZE, EXT_SIZE = 491516, 98304
+from make_package import EXT_SIZE, OS_SIZE, image, write_zip  # noqa: E402
 
 
 class Failure(Exception):
@@ -72,16 +71,10 @@ class Run:
 
 def make_package(ws, name="pkg.zip", members=None, seed=3):
     """A package of two random images (or of the members given); the images' bytes."""
-    import random
-    rng = random.Random(seed)
-    os_image = bytes(rng.getrandbits(8) for _ in range(OS_SIZE))
-    ext_image = bytes(rng.getrandbits(8) for _ in range(EXT_SIZE))
+    os_image, ext_image = image(OS_SIZE, seed), image(EXT_SIZE, seed + 1)
     path = ws.sub("firmware", name)
-    if members is None:
-        members = {"QLM_OS.bin": os_image, "QLM_EXT.bin": ext_image}
-    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
-        for member, data in members.items():
-            archive.writestr(member, data)
+    write_zip(path, members if members is not None else
+              {"QLM_OS.bin": os_image, "QLM_EXT.bin": ext_image})
     return path, os_image, ext_image
 
 

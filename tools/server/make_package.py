@@ -22,6 +22,13 @@ def image(size, seed):
     return bytes(rng.getrandbits(8) for _ in range(size))
 
 
+def write_zip(path, members):
+    """A deflated ZIP at path of the members given as {name: bytes or text}, in order."""
+    with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as z:
+        for name, data in members.items():
+            z.writestr(name, data)
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("root", help="folder to serve from")
@@ -44,10 +51,10 @@ def main(argv):
             f.write(data)
 
     package = os.path.join(server_dir, "QLMUpdate.zip")
-    with zipfile.ZipFile(package, "w", compression=zipfile.ZIP_DEFLATED) as z:
-        for name, data in images.items():
-            z.writestr(f"{args.folder}/{name}" if args.folder else name, data)
-        z.writestr("readme.txt", "Quillmoor firmware " + args.version + "\n")
+    members = {f"{args.folder}/{name}" if args.folder else name: data
+               for name, data in images.items()}
+    members["readme.txt"] = "Quillmoor firmware " + args.version + "\n"
+    write_zip(package, members)
 
     with open(os.path.join(server_dir, "Firmware.dat"), "w", newline="") as f:
         f.write("Quillmoor firmware\n" + args.version + "\n")
