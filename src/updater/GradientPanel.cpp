@@ -3,8 +3,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 
-GradientPanel::GradientPanel(QColor top, QColor bottom, QWidget* parent)
-    : QWidget(parent), top_(top), bottom_(bottom) {}
+GradientPanel::GradientPanel(QWidget* parent) : QWidget(parent) {}
 
 void GradientPanel::paintEvent(QPaintEvent*) {
     QPainter painter(this);

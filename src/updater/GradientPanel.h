@@ -3,16 +3,18 @@
 #include <QColor>
 #include <QWidget>
 
-// A panel painted with a vertical two-colour gradient.
+// A panel painted with a vertical two-colour gradient; the window's form sets the colours.
 class GradientPanel : public QWidget {
     Q_OBJECT
+    Q_PROPERTY(QColor topColor MEMBER top_)
+    Q_PROPERTY(QColor bottomColor MEMBER bottom_)
 public:
-    GradientPanel(QColor top, QColor bottom, QWidget* parent = nullptr);
+    explicit GradientPanel(QWidget* parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QColor top_;
-    QColor bottom_;
+    QColor top_ = Qt::white;
+    QColor bottom_ = Qt::white;
 };

@@ -13,6 +13,7 @@
 #include "flashing/DeviceFlasher.h"
 #include "serial/TComComboBox.h"
 #include "serial/TComPort.h"
+#include "ui_TFQLXUpdate.h"
 #include "updater/Artwork.h"
 #include "updater/DeviceNotifier.h"
 #include "updater/FirmwareFileOpener.h"
@@ -70,38 +71,13 @@ QFont UiFont(int pixelSize, bool bold = false) {
     return font;
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QPoint at) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->move(at);
-    label->adjustSize();
-    return label;
-}
+// The group boxes: translucent on the gradient, with rounded corners.
+const QString GroupStyle =
+    QStringLiteral("QGroupBox { background: rgba(255,255,255,150); border: 1px solid #9fb0c8;"
+                   " border-radius: 7px; margin-top: 7px; }"
+                   "QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 3px;"
+                   " color: #24406b; }");
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(geometry);
-    return button;
-}
-
-QGroupBox* MakeGroup(QWidget* parent, const char* name, const QString& title, QRect geometry) {
-    auto* group = new QGroupBox(title, parent);
-    group->setObjectName(QString::fromLatin1(name));
-    group->setGeometry(geometry);
-    group->setStyleSheet(
-        QStringLiteral("QGroupBox { background: rgba(255,255,255,150); border: 1px solid #9fb0c8;"
-                       " border-radius: 7px; margin-top: 7px; }"
-                       "QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 3px;"
-                       " color: #24406b; }"));
-    return group;
-}
-
-// Images, the two picture labels and the status text never take part in the tab order.
-void NoFocus(std::initializer_list<QWidget*> widgets) {
-    for (QWidget* w : widgets)
-        w->setFocusPolicy(Qt::NoFocus);
-}
 } // namespace
 
 static void InitArtwork() {
@@ -126,7 +102,8 @@ struct TFQLXUpdate::Components {
 };
 
 TFQLXUpdate::TFQLXUpdate(QWidget* parent)
-    : QWidget(parent), c_(std::make_unique<Components>(*this)) {
+    : QWidget(parent), ui_(std::make_unique<Ui::FormQLXUpdate>()),
+      c_(std::make_unique<Components>(*this)) {
     InitArtwork();
     BuildLayout();
     BindEvents();
@@ -174,9 +151,6 @@ const WebUpdateFlow& TFQLXUpdate::WebFlow() const {
 }
 
 void TFQLXUpdate::BuildLayout() {
-    setObjectName(QStringLiteral("FormQLXUpdate"));
-    setWindowTitle(QStringLiteral("QLM Firmware Updater"));
-    setFixedSize(632, 419);
     // The whole program speaks in the window's font, the progress dialog and the group
     // boxes' children included (a style sheet makes children take the application font).
     QApplication::setFont(UiFont(11));
@@ -187,22 +161,30 @@ void TFQLXUpdate::BuildLayout() {
     setPalette(pal);
     SetCaptionIcons(true);
 
-    BuildHeader();
-
-    GradientPanel1 = new GradientPanel(QColor(0xF3, 0xF5, 0xF9), QColor(0xD5, 0xDC, 0xE7), this);
-    GradientPanel1->setObjectName(QStringLiteral("GradientPanel1"));
-    GradientPanel1->setGeometry(0, 57, 447, 343);
-
-    lblCaption = MakeLabel(GradientPanel1, "lblCaption", AppInfo::Title, QPoint(22, 3));
-    lblCaption->setFont(UiFont(27, true));
-    // The orange dark enough to read at 4.5:1 on the panel.
-    lblCaption->setStyleSheet(QStringLiteral("color: #A35200;"));
-    lblCaption->setGeometry(22, 3, 406, 33);
-
-    BuildFirmwareGroup();
-    BuildMonitorGroup();
-    BuildDeviceSide();
-    SetKeyboardOrder();
+    // The form places the controls; what depends on the font, the artwork or the program's
+    // objects follows here.
+    ui_->setupUi(this);
+    setFixedSize(size());
+    for (QLabel* label : {ui_->lblPort, ui_->lblBlock, ui_->lblTotalDev})
+        label->adjustSize();
+    for (QGroupBox* group : {ui_->grpWeb, ui_->grpMonitor})
+        group->setStyleSheet(GroupStyle);
+    ui_->imgSymbol->setPixmap(RenderArtwork(QStringLiteral(":/img/symbol.svg"), QSize(32, 32)));
+    setWindowIcon(QIcon(ui_->imgSymbol->pixmap()));
+    ui_->imgDev->setPixmap(RenderArtwork(QStringLiteral(":/img/device.svg"), QSize(164, 212)));
+    ui_->Memo1->document()->setDocumentMargin(0);
+    ui_->lblCaption->setText(AppInfo::Title);
+    ui_->lblCaption->setFont(UiFont(27, true));
+    ui_->lblProg->setFont(UiFont(17, true));
+    // Centred where the layout puts it; a font wider than the layout's may widen it.
+    QLabel* abort = ui_->lblAbort;
+    const int abortWidth = std::max(248, abort->sizeHint().width());
+    abort->setGeometry(83 + 124 - abortWidth / 2, 14, abortWidth, 13);
+    abort->setAlignment(Qt::AlignCenter);
+    abort->hide();
+    ui_->btnExt->hide();
+    BuildFirmwareMenu();
+    new FocusRing(this);
 
     tmSearch = new QTimer(this);
     tmSearch->setObjectName(QStringLiteral("tmSearch"));
@@ -212,155 +194,39 @@ void TFQLXUpdate::BuildLayout() {
     boxTimer_ = new QTimer(this);
     boxTimer_->setInterval(BoxCheckMs);
 
-    ComComboBox->SetComProperty(cpPort);
+    ui_->ComComboBox->SetComProperty(cpPort);
     WindowPalette::Apply(this);
     WindowAccessibility::Describe(this);
 }
 
-// The strip across the top: symbol, greeting and the port selector.
-void TFQLXUpdate::BuildHeader() {
-    Panel1 = new QWidget(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setGeometry(0, 0, 632, 57);
-
-    imgSymbol = new QLabel(Panel1);
-    imgSymbol->setObjectName(QStringLiteral("imgSymbol"));
-    imgSymbol->setGeometry(20, 10, 32, 32);
-    imgSymbol->setPixmap(RenderArtwork(QStringLiteral(":/img/symbol.svg"), QSize(32, 32)));
-    setWindowIcon(QIcon(imgSymbol->pixmap()));
-
-    Memo1 = new QPlainTextEdit(Panel1);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setGeometry(66, 7, 396, 43);
-    Memo1->setReadOnly(true);
-    Memo1->setFrameShape(QFrame::NoFrame);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Memo1->document()->setDocumentMargin(0);
-    Memo1->setPlainText(
-        QStringLiteral("Use this firmware updater for updating your QLM device.\n"
-                       "NOTE: You only need to update your QLM device if it is based on an older\n"
-                       "firmware version.\n"));
-
-    lblPort = MakeLabel(Panel1, "lblPort", QStringLiteral("COMPort"), QPoint(478, 11));
-
-    ComComboBox = new TComComboBox(Panel1);
-    ComComboBox->setObjectName(QStringLiteral("ComComboBox"));
-    ComComboBox->setGeometry(478, 25, 124, 21);
-}
-
 // Where the firmware comes from: the update server, or files the user has.
-void TFQLXUpdate::BuildFirmwareGroup() {
-    grpWeb = MakeGroup(GradientPanel1, "grpWeb", QStringLiteral("Firmware webcheck (Vers.: n.a.)"),
-                       QRect(20, 39, 413, 71));
-    btnWebFirmware = MakeButton(grpWeb, "btnWebFirmware", QStringLiteral("Download web update"),
-                                QRect(18, 28, 377, 25));
-    btnWebFirmware->setIcon(
-        QIcon(RenderArtwork(QStringLiteral(":/img/download.svg"), QSize(16, 16))));
+void TFQLXUpdate::BuildFirmwareMenu() {
+    QPushButton* button = ui_->btnWebFirmware;
+    button->setIcon(QIcon(RenderArtwork(QStringLiteral(":/img/download.svg"), QSize(16, 16))));
     // A firmware file the user already has is the other way in, for machines that cannot
     // reach the update server.
-    actWebUpdate = new QAction(QStringLiteral("Download web update"), this);
+    actWebUpdate = new QAction(button->text(), this);
     opener_ = new FirmwareFileOpener(
-        this, grpWeb, [this](const QStringList& paths) { LoadFirmwareFiles(paths); },
+        this, ui_->grpWeb, [this](const QStringList& paths) { LoadFirmwareFiles(paths); },
         [this] { return FileLoadBlocked(); }, [this] { Beep(); });
-    auto* webMenu = new QMenu(btnWebFirmware);
+    auto* webMenu = new QMenu(button);
     webMenu->addAction(actWebUpdate);
     webMenu->addAction(opener_->OpenAction());
-    btnWebFirmware->setMenu(webMenu);
-    btnWebFirmware->setToolTip(
-        QStringLiteral("Download the firmware from the update server, or open a firmware "
-                       "package (.zip) or the two images (.bin) you have (Ctrl+O). Files can "
-                       "also be dropped on the window."));
-}
-
-void TFQLXUpdate::BuildMonitorGroup() {
-    grpMonitor = MakeGroup(GradientPanel1, "grpMonitor", QStringLiteral("Monitor"),
-                           QRect(20, 118, 413, 210));
-    lblAbort = MakeLabel(grpMonitor, "lblAbort",
-                         QStringLiteral("DO NOT ABORT UPDATE PROCESS MANUALLY!"), QPoint(83, 14));
-    lblAbort->setStyleSheet(
-        QStringLiteral("color: #c00000; background: transparent; font-weight: bold;"));
-    // Centred where the layout puts it; a font wider than the layout's may widen it.
-    const int abortWidth = std::max(248, lblAbort->sizeHint().width());
-    lblAbort->setGeometry(83 + 124 - abortWidth / 2, 14, abortWidth, 13);
-    lblAbort->setAlignment(Qt::AlignCenter);
-    lblAbort->hide();
-
-    lstMonitor = new MonitorMemo(grpMonitor);
-    lstMonitor->setObjectName(QStringLiteral("lstMonitor"));
-    lstMonitor->setGeometry(18, 32, 377, 121);
-
-    lblBlock = MakeLabel(grpMonitor, "lblBlock", QStringLiteral("Block: 0"), QPoint(18, 159));
-    lblBlock->setMinimumWidth(120);
-
-    prgUpload = new QProgressBar(grpMonitor);
-    prgUpload->setObjectName(QStringLiteral("prgUpload"));
-    prgUpload->setGeometry(18, 174, 377, 18);
-    prgUpload->setRange(0, 100);
-    prgUpload->setValue(0);
-    prgUpload->setTextVisible(false);
-}
-
-// The device picture with the total progress, the buttons and the status bar.
-void TFQLXUpdate::BuildDeviceSide() {
-    imgDev = new QLabel(this);
-    imgDev->setObjectName(QStringLiteral("imgDev"));
-    imgDev->setGeometry(456, 51, 164, 212);
-    imgDev->setPixmap(RenderArtwork(QStringLiteral(":/img/device.svg"), QSize(164, 212)));
-
-    lblTotalDev =
-        MakeLabel(this, "lblTotalDev", QStringLiteral("Total progress"), QPoint(503, 164));
-    lblProg = new QLabel(QStringLiteral("0 %"), this);
-    lblProg->setObjectName(QStringLiteral("lblProg"));
-    lblProg->setGeometry(505, 179, 67, 20);
-    lblProg->setAlignment(Qt::AlignCenter);
-    lblProg->setFont(UiFont(17, true));
-    Label1 = MakeLabel(this, "Label1", QStringLiteral("kelvaro"), QPoint(519, 218));
-    // On a plate of the device's key colour: the body behind it is too light for the orange.
-    Label1->setStyleSheet(
-        QStringLiteral("color: #FF8040; background: #20262f; border-radius: 3px;"));
-    Label1->resize(40, 13);
-    Label1->setAlignment(Qt::AlignCenter);
-
-    btnOS = MakeButton(this, "btnOS", QStringLiteral("Update Quillmoor"), QRect(478, 269, 124, 25));
-    btnOS->setEnabled(false);
-    btnExt = MakeButton(this, "btnExt", QStringLiteral("UpdateExt"), QRect(478, 300, 124, 25));
-    btnExt->hide();
-    btnClose = MakeButton(this, "btnClose", QStringLiteral("&Close"), QRect(478, 359, 124, 25));
-
-    StatusBar = new StatusPanels(this);
-    StatusBar->setGeometry(0, 400, 632, 19);
-}
-
-void TFQLXUpdate::SetKeyboardOrder() {
-    NoFocus({imgSymbol, lblPort, lblCaption, lblAbort, lblBlock, prgUpload, imgDev, lblTotalDev,
-             lblProg, Label1, StatusBar});
-    Memo1->setFocusPolicy(Qt::ClickFocus); // readable, but not a tab stop
-    // Files dropped on the texts go to the window.
-    Memo1->setAcceptDrops(false);
-    lstMonitor->setAcceptDrops(false);
-    setTabOrder(ComComboBox, btnWebFirmware);
-    setTabOrder(btnWebFirmware, lstMonitor);
-    setTabOrder(lstMonitor, btnOS);
-    setTabOrder(btnOS, btnClose);
-    // Return and Enter press a focused button, as Space does.
-    for (QPushButton* button : {btnWebFirmware, btnOS, btnExt, btnClose})
-        button->setAutoDefault(true);
-    new FocusRing(this);
+    button->setMenu(webMenu);
 }
 
 void TFQLXUpdate::BindEvents() {
     connect(actWebUpdate, &QAction::triggered, this,
             [this] { RunGuarded([this] { btnWebFirmwareClick(); }); });
-    connect(btnClose, &QPushButton::clicked, this,
+    connect(ui_->btnClose, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnCloseClick(); }); });
-    connect(btnOS, &QPushButton::clicked, this,
+    connect(ui_->btnOS, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { c_->flasher.btnOSClick(); }); });
-    connect(btnExt, &QPushButton::clicked, this,
+    connect(ui_->btnExt, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { c_->flasher.btnExtClick(); }); });
     connect(tmSearch, &QTimer::timeout, this, [this] { RunGuarded([this] { tmSearchTimer(); }); });
     connect(deferTimer_, &QTimer::timeout, this, [this] { RunGuarded([this] { RunDeferred(); }); });
-    ComComboBox->OnChange = [this](TComComboBox*) { c_->flasher.ComComboBoxChange(); };
+    ui_->ComComboBox->OnChange = [this](TComComboBox*) { c_->flasher.ComComboBoxChange(); };
     c_->ComPort1.OnRxChar = [this](TCustomComPort* sender, int count) {
         c_->flasher.ComPort1RxChar(sender, count);
     };
@@ -396,8 +262,8 @@ void TFQLXUpdate::FormCreate() {
     package.TargetDir = c_->workFolder.Path();
     // Formatted with the C locale so the version reads 1.01 under any locale, and the
     // process-wide locale is never touched.
-    StatusBar->SetText(2, QStringLiteral("Version: ") +
-                              QLocale::c().toString(AppInfo::Version, 'f', 2));
+    ui_->StatusBar->SetText(2, QStringLiteral("Version: ") +
+                                   QLocale::c().toString(AppInfo::Version, 'f', 2));
 }
 
 void TFQLXUpdate::showEvent(QShowEvent* event) {
@@ -417,54 +283,54 @@ void TFQLXUpdate::FormShow() {
 }
 
 void TFQLXUpdate::AppendLine(const QString& line) {
-    lstMonitor->AppendLine(line);
+    ui_->lstMonitor->AppendLine(line);
 }
 
 void TFQLXUpdate::ExtendLastLine(const QString& suffix) {
-    lstMonitor->ExtendLastLine(suffix);
+    ui_->lstMonitor->ExtendLastLine(suffix);
 }
 
 void TFQLXUpdate::SetStatusText(int panel, const QString& text) {
-    StatusBar->SetText(panel, text);
+    ui_->StatusBar->SetText(panel, text);
 }
 
 void TFQLXUpdate::SetBlockText(const QString& text) {
-    lblBlock->setText(text);
+    ui_->lblBlock->setText(text);
     WindowAccessibility::ProgressChanged(this);
 }
 
 void TFQLXUpdate::SetProgressText(const QString& text) {
-    lblProg->setText(text);
+    ui_->lblProg->setText(text);
     WindowAccessibility::ProgressChanged(this);
 }
 
 void TFQLXUpdate::SetProgressMaximum(int maximum) {
-    prgUpload->setMaximum(maximum);
+    ui_->prgUpload->setMaximum(maximum);
 }
 
 int TFQLXUpdate::ProgressMaximum() const {
-    return prgUpload->maximum();
+    return ui_->prgUpload->maximum();
 }
 
 void TFQLXUpdate::SetProgressPosition(int position) {
-    prgUpload->setValue(position);
+    ui_->prgUpload->setValue(position);
 }
 
 QStringList TFQLXUpdate::PortItems() const {
     // What the selector lists, not a fresh enumeration: the port lock freezes the list, and a
     // port the selector does not hold could be found but never selected.
     QStringList items;
-    for (int i = 0; i < ComComboBox->count(); ++i)
-        items << ComComboBox->itemText(i);
+    for (int i = 0; i < ui_->ComComboBox->count(); ++i)
+        items << ui_->ComComboBox->itemText(i);
     return items;
 }
 
 QString TFQLXUpdate::PortText() const {
-    return ComComboBox->Text();
+    return ui_->ComComboBox->Text();
 }
 
 void TFQLXUpdate::SetPortText(const QString& text) {
-    ComComboBox->SetText(text);
+    ui_->ComComboBox->SetText(text);
 }
 
 void TFQLXUpdate::SetWaitCursor(bool waiting) {
@@ -517,7 +383,7 @@ void TFQLXUpdate::btnWebFirmwareClick() {
     if (c_->flasher.IsBusy()) {
         // After the search or probe, unless that search's own flow has loaded images.
         AfterDeviceUse([this] {
-            if (btnWebFirmware->isEnabled())
+            if (ui_->btnWebFirmware->isEnabled())
                 btnWebFirmwareClick();
         });
         return;
@@ -570,19 +436,19 @@ void TFQLXUpdate::OpenAtStart(const QStringList& paths) {
 }
 
 void TFQLXUpdate::SetWebCaption(const QString& caption) {
-    grpWeb->setTitle(caption);
+    ui_->grpWeb->setTitle(caption);
 }
 
 void TFQLXUpdate::SetWebButtonEnabled(bool enabled) {
-    btnWebFirmware->setEnabled(enabled);
+    ui_->btnWebFirmware->setEnabled(enabled);
 }
 
 void TFQLXUpdate::SetUpdateButtonEnabled(bool enabled) {
-    btnOS->setEnabled(enabled);
+    ui_->btnOS->setEnabled(enabled);
 }
 
 void TFQLXUpdate::RefillPorts() {
-    ComComboBox->SetComProperty(cpPort);
+    ui_->ComComboBox->SetComProperty(cpPort);
 }
 
 int TFQLXUpdate::DeviceChange(int code) {
@@ -604,7 +470,7 @@ int TFQLXUpdate::DeviceChange(int code) {
         EnableSearchTimer();
     } else if (code == DeviceNotifier::DeviceRemoveComplete) {
         RefillPorts();
-        ComComboBox->SetItemIndex(ComComboBox->count() - 1);
+        ui_->ComComboBox->SetItemIndex(ui_->ComComboBox->count() - 1);
         EnableSearchTimer();
     }
     return 1;
@@ -631,26 +497,26 @@ void TFQLXUpdate::SetCaptionIcons(bool present) {
 
 void TFQLXUpdate::EnterBusyState() {
     busy_ = true;
-    lblAbort->show();
+    ui_->lblAbort->show();
     closeAllowed_ = false;
     abortFlag_ = false;
-    btnClose->setEnabled(false);
-    ComComboBox->setEnabled(false);
+    ui_->btnClose->setEnabled(false);
+    ui_->ComComboBox->setEnabled(false);
     SetCaptionIcons(false);
-    btnOS->setEnabled(false);
+    ui_->btnOS->setEnabled(false);
     c_->inhibitor.Hold(HoldReason);
 }
 
 void TFQLXUpdate::LeaveBusyState() {
     SetProgressText(QStringLiteral("0 %"));
-    lblAbort->hide();
+    ui_->lblAbort->hide();
     closeAllowed_ = true;
     abortFlag_ = true;
-    btnClose->setEnabled(true);
-    ComComboBox->setEnabled(true); // whatever the port lock: the lock only guards notices
+    ui_->btnClose->setEnabled(true);
+    ui_->ComComboBox->setEnabled(true); // whatever the port lock: the lock only guards notices
     SetCaptionIcons(true);
     if (!c_->flasher.Images().IsEmpty())
-        btnOS->setEnabled(true);
+        ui_->btnOS->setEnabled(true);
     busy_ = false;
     c_->inhibitor.Release();
     if (closeAfterUpdate_) {
@@ -763,8 +629,8 @@ void TFQLXUpdate::SessionEnd() {
 
 bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {
     // A quick second press arrives as a double-click; it is a press all the same.
-    if (watched == imgDev && (event->type() == QEvent::MouseButtonPress ||
-                              event->type() == QEvent::MouseButtonDblClick)) {
+    if (watched == ui_->imgDev && (event->type() == QEvent::MouseButtonPress ||
+                                   event->type() == QEvent::MouseButtonDblClick)) {
         const auto button = static_cast<QMouseEvent*>(event)->button();
         RunGuarded([&] { imgDevMouseDown(button); });
     }
@@ -790,12 +656,12 @@ bool TFQLXUpdate::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFQLXUpdate::imgDevMouseDown(Qt::MouseButton button) {
-    if (!btnClose->isEnabled())
+    if (!ui_->btnClose->isEnabled())
         return; // busy
     if (button == Qt::RightButton)
         portLock_ = !portLock_;
-    ComComboBox->setEnabled(!portLock_);
-    lblPort->setEnabled(!portLock_);
+    ui_->ComComboBox->setEnabled(!portLock_);
+    ui_->lblPort->setEnabled(!portLock_);
     AppendLine(portLock_ ? QStringLiteral("- LOCKING DEVICE -")
                          : QStringLiteral("- UNLOCKING DEVICE -"));
 }

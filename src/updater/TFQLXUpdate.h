@@ -10,18 +10,12 @@
 #include <memory>
 
 class QAction;
+namespace Ui {
+class FormQLXUpdate;
+}
 class FirmwareFileOpener;
-class TComComboBox;
-class QGroupBox;
-class QLabel;
-class QPlainTextEdit;
-class QProgressBar;
 class QSessionManager;
-class QPushButton;
 class QTimer;
-class GradientPanel;
-class MonitorMemo;
-class StatusPanels;
 class DeviceNotifier;
 class DeviceFlasher;
 class TComPort;
@@ -104,12 +98,7 @@ protected:
 
 private:
     void BuildLayout();
-    void BuildHeader();
-    void BuildFirmwareGroup();
-    void BuildMonitorGroup();
-    void BuildDeviceSide();
-    // Tab stops, focus indication and what Return presses.
-    void SetKeyboardOrder();
+    void BuildFirmwareMenu();
     void FormCreate();
     void FormShow();
     bool FormCloseQuery();
@@ -137,30 +126,9 @@ private:
     void SetUpdateButtonEnabled(bool enabled) override;
 
     // Controls, named as the layout names them.
-    QWidget* Panel1 = nullptr;
-    QLabel* imgSymbol = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
-    QLabel* lblPort = nullptr;
-    TComComboBox* ComComboBox = nullptr;
-    GradientPanel* GradientPanel1 = nullptr;
-    QLabel* lblCaption = nullptr;
-    QGroupBox* grpWeb = nullptr;
-    QPushButton* btnWebFirmware = nullptr;
+    std::unique_ptr<Ui::FormQLXUpdate> ui_;
     QAction* actWebUpdate = nullptr;
     FirmwareFileOpener* opener_ = nullptr;
-    QGroupBox* grpMonitor = nullptr;
-    QLabel* lblAbort = nullptr;
-    MonitorMemo* lstMonitor = nullptr;
-    QLabel* lblBlock = nullptr;
-    QProgressBar* prgUpload = nullptr;
-    QLabel* imgDev = nullptr;
-    QLabel* lblTotalDev = nullptr;
-    QLabel* lblProg = nullptr;
-    QLabel* Label1 = nullptr;
-    QPushButton* btnOS = nullptr;
-    QPushButton* btnExt = nullptr;
-    QPushButton* btnClose = nullptr;
-    StatusPanels* StatusBar = nullptr;
     QTimer* tmSearch = nullptr;
     QTimer* deferTimer_ = nullptr;
     QTimer* boxTimer_ = nullptr; // looks whether cancelled boxes are gone
