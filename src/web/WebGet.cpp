@@ -162,6 +162,7 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
     const bool kept = copied.failure == 0 && !CancelRaised();
     if (kept && !file.Commit())
         WriteFailed(file);
+    // What was not kept is gone before the error events run (they process events).
     request.Close();
     file.Discard();
     if (copied.failure == ErrorReadingSource)
