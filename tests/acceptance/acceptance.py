@@ -15,7 +15,6 @@ import os
 import shlex
 import subprocess
 import sys
-import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -195,12 +194,8 @@ def stored_blocks(device_log):
 def end_session(updater):
     """Logout as Windows asks the window for it; "refused" or "ended"."""
     helper = os.path.join(UPDATER["windows"], "tests", "acceptance", "qlm-end-session.exe")
-    # Through a file: Wine's service processes would keep a pipe open.
-    with tempfile.TemporaryFile() as output:
-        subprocess.run(["wine", helper], env=updater.env, stdin=subprocess.DEVNULL,
-                       stdout=output, stderr=subprocess.DEVNULL, timeout=60)
-        output.seek(0)
-        return output.read().decode(errors="replace").strip()
+    _, text = updater.wine.output(["wine", helper], updater.env, 60, stderr=subprocess.DEVNULL)
+    return text.strip()
 
 
 def session_end():
@@ -241,14 +236,10 @@ def console():
     for args, status, expected in ((["--version"], 0, "quillmoor-updater 1.01"),
                                    (["--help"], 0, "Usage:"),
                                    (["--no-such-option"], 2, "--no-such-option")):
-        with tempfile.TemporaryFile() as output:
-            done = subprocess.run(["wine", "cmd", "/c", wine.windows_path(exe), *args], env=env,
-                                  stdin=subprocess.DEVNULL, stdout=output,
-                                  stderr=subprocess.STDOUT, timeout=120)
-            output.seek(0)
-            text = output.read().decode(errors="replace")
-        check(done.returncode == status,
-              f"{' '.join(args)} ended with status {done.returncode}, not {status}")
+        returncode, text = wine.output(["wine", "cmd", "/c", wine.windows_path(exe), *args], env,
+                                       120)
+        check(returncode == status,
+              f"{' '.join(args)} ended with status {returncode}, not {status}")
         check(expected in text, f"{' '.join(args)} printed {text!r}, not {expected!r}")
         print(f"{' '.join(args)}: {text.strip().splitlines()[0]}")
 

@@ -328,15 +328,9 @@ def case_wine_port(ws, build):
     env = wine.env({"DISPLAY": VirtualDisplay(ws).display})
     for name in ("QT_QPA_PLATFORM", "WAYLAND_DISPLAY", "QT_PLUGIN_PATH", "WINEPATH"):
         env.pop(name, None)  # everything comes from the program's own folder
-    # Into a file, not a pipe: Wine services that the program starts inherit its output and
-    # would keep a pipe open long after the program has ended.
-    with open(ws.sub("wine-port.out"), "w+b") as output:
-        done = subprocess.run(["wine", exe, "--port", "COM1", wine.windows_path(package)],
-                              env=env, stdin=subprocess.DEVNULL, stdout=output,
-                              stderr=subprocess.STDOUT, timeout=300)
-        output.seek(0)
-        out = output.read().decode(errors="replace")
-    check(done.returncode == 0, f"exit status {done.returncode}: {out}")
+    returncode, out = wine.output(["wine", exe, "--port", "COM1", wine.windows_path(package)],
+                                  env, 300)
+    check(returncode == 0, f"exit status {returncode}: {out}")
     check(device_holds(device, os_image, ext_image), "the device does not hold both images")
     check("COM1  done  100 %" in out and "1 of 1 device updated" in out, f"output: {out}")
 

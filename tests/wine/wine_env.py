@@ -5,6 +5,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 
 # The DLLs a cross-built program needs are found where the Windows build gathers them from.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
@@ -47,6 +48,17 @@ class WineEnv:
 
     def run(self, args, extra_env=None, **kwargs):
         return subprocess.run(args, env=self.env(extra_env), **kwargs)
+
+    @staticmethod
+    def output(args, env, timeout, stderr=subprocess.STDOUT):
+        """Runs a Windows program to its end; its exit status and what it printed. The output
+        goes through a file: Wine's service processes that the program starts inherit it, and
+        would hold a pipe open long after the program has ended."""
+        with tempfile.TemporaryFile() as output:
+            done = subprocess.run(args, env=env, stdin=subprocess.DEVNULL, stdout=output,
+                                  stderr=stderr, timeout=timeout)
+            output.seek(0)
+            return done.returncode, output.read().decode(errors="replace")
 
     def create(self):
         """A fresh prefix with the test ports mapped; the Wine server stays up until stop()."""
