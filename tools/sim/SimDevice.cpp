@@ -152,8 +152,13 @@ void SimDevice::OnNormalByte(const LineReceiver::Byte& byte) {
             simlog::Line("probe received, not answering");
             return;
         }
-        simlog::Line("probe received: answering %s", Printable(o_.probeReply).c_str());
-        tx_.SendAfterCurrent({o_.probeReply, kNormalRate, byte.arrival + Millis(o_.replyDelayMs)});
+        std::string reply = o_.probeReply;
+        if (probeTailsSent_ < o_.probeTails) {
+            ++probeTailsSent_;
+            reply = "48.0,N,01131.0,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n" + reply;
+        }
+        simlog::Line("probe received: answering %s", Printable(reply).c_str());
+        tx_.SendAfterCurrent({reply, kNormalRate, byte.arrival + Millis(o_.replyDelayMs)});
     } else if (sentence_ == kOsEntry || sentence_ == kExtEntry) {
         const Image into = sentence_ == kOsEntry ? Image::Os : Image::Ext;
         sentence_.clear();
@@ -339,6 +344,11 @@ void SimDevice::FinishImage(SimTime at) {
     const SimDuration took = sawPacket_ ? at - firstPacketRead_ : SimDuration::zero();
     stats_.OnImageComplete(ImageName(), file, data_.size() / 1024, took);
     ++imagesCompleted_;
+    if (o_.stayAfterEot) {
+        simlog::Line("fault: the boot loader stays after EOT");
+        Restart(image_, at);
+        return;
+    }
     Restart(Image::None, at);
 }
 

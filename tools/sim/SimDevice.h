@@ -69,6 +69,7 @@ private:
 
     // Normal operation
     std::string sentence_;
+    int probeTailsSent_ = 0;
     SimTime nextStream_ = kNever;
     SimTime lastNoise_{};
 

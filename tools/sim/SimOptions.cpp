@@ -248,6 +248,14 @@ const std::vector<OptionSpec>& Specs() {
          "For MS after each NAK that answers a packet or EOT, the device's answers are lost "
          "on the line (0: off; default).",
          IntField(&SimOptions::muteAfterNakMs, 0, kMaxInt)},
+        {"--stay-after-eot", nullptr,
+         "After an image's EOT the boot loader does not return to normal operation: it "
+         "starts over and announces itself with NAK again (the image is still written).",
+         Flag(&SimOptions::stayAfterEot, true)},
+        {"--probe-tail", "N",
+         "The first N probe replies begin with the tail of an earlier sentence, as a device "
+         "that streams NMEA sentences answers when the probe lands mid-sentence.",
+         IntField(&SimOptions::probeTails, 0, kMaxInt)},
         {"--hangup-at", "N",
          "When block N has been received, close the pseudo-terminal and exit (the device "
          "vanishes).",

@@ -25,6 +25,7 @@ struct SimOptions {
     bool answerProbe = true;
     bool noise = false;
     std::string probeReply;
+    int probeTails = 0;
 
     // Boot loader timing
     int restartDelayMs = 600;
@@ -53,6 +54,7 @@ struct SimOptions {
     EotReply eot = EotReply::Ack;
     int hangupAt = 0;
     int muteAfterNakMs = 0;
+    bool stayAfterEot = false;
 };
 
 struct ParseOutcome {
