@@ -138,8 +138,31 @@ bool DeviceFlasher::btnOSClick() {
     view_.SetStatusText(1, QStringLiteral("Waiting 5 sec for boot device..."));
     ProcessMessages();
     SleepMs(BootWaitMs);
+    return DeviceRestarted() && RunExtStep();
+}
+
+bool DeviceFlasher::DeviceRestarted() {
+    // A boot loader that stayed would take the next image for its own: the external image
+    // is only sent to a device that answers in normal operation again.
+    bool answered = false;
+    for (int probe = 0; probe < RestartProbes && !answered && !view_.AbortRaised(); ++probe)
+        answered = !probe_.ProbePort(false, view_.PortText()).isEmpty();
+    if (view_.AbortRaised()) {
+        // The stop came during the restart: the device is not sent into its next boot loader.
+        view_.ExtendLastLine(answered ? QStringLiteral("  [OK]") : QStringLiteral("  [ERROR]"));
+        view_.AppendLine(QStringLiteral("- ABORTED -"));
+        view_.SetStatusText(1, QStringLiteral("Aborted"));
+        return false;
+    }
+    if (!answered) {
+        view_.ExtendLastLine(QStringLiteral("  [ERROR]"));
+        view_.AppendLine(QStringLiteral("-> QUILLMOOR DID NOT RESTART!  [ERROR]"));
+        view_.SetStatusText(1, QStringLiteral("Device did not restart"));
+        view_.Note(FlashNote::NotRestarted);
+        return false;
+    }
     view_.ExtendLastLine(QStringLiteral("  [OK]"));
-    return RunExtStep();
+    return true;
 }
 
 bool DeviceFlasher::btnExtClick() {

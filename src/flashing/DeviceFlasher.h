@@ -23,6 +23,8 @@ class DeviceFlasher {
 public:
     static constexpr int BootWaitMs = 5000;
     static constexpr int32_t ExtProgressOffset = 491516;
+    // Probes after the restart wait before a device that stays silent is given up.
+    static constexpr int RestartProbes = 3;
 
     DeviceFlasher(TCustomComPort& port, UpdaterView& view);
     DeviceFlasher(const DeviceFlasher&) = delete;
@@ -76,6 +78,8 @@ public:
 private:
     class ActivityScope;
     bool RunExtStep();
+    // After the restart wait: the device answers its probe again (and no stop came).
+    bool DeviceRestarted();
 
     UpdaterView& view_;
     TDeviceLink link_;

@@ -5,7 +5,9 @@
 
 #include <cerrno>
 
-TDeviceLink::TDeviceLink(TCustomComPort& port, UpdaterView& view) : port_(port), view_(view) {}
+TDeviceLink::TDeviceLink(TCustomComPort& port, UpdaterView& view) : port_(port), view_(view) {
+    clock_.start();
+}
 
 void TDeviceLink::ComPort1RxChar(TCustomComPort* /*sender*/, int count) {
     ++rx_.eventCount;
@@ -17,6 +19,7 @@ void TDeviceLink::ComPort1RxChar(TCustomComPort* /*sender*/, int count) {
         return;
     rx_.lastByte = static_cast<uint8_t>(readBuffer_.at(0));
     rx_.reply.append(readBuffer_);
+    rx_.arrivals.append({rx_.lastByte, NowMs()});
 }
 
 void TDeviceLink::SetupPort(const QString& name) {

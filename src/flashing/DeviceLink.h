@@ -4,6 +4,7 @@
 #include "flashing/SendBuffer.h"
 
 #include <QByteArrayView>
+#include <QElapsedTimer>
 #include <QString>
 
 class TCustomComPort;
@@ -32,6 +33,9 @@ public:
     // a wait counting receive events would otherwise never end.
     void CheckPortAlive() const;
 
+    // Milliseconds on the clock that stamps arrivals.
+    double NowMs() const { return clock_.nsecsElapsed() / 1e6; }
+
     TCustomComPort& Port() { return port_; }
     TReceiveState& Rx() { return rx_; }
     TSendBuffer& SendBuffer() { return send_; }
@@ -42,6 +46,7 @@ private:
     TReceiveState rx_;
     TSendBuffer send_;
     QByteArray readBuffer_;
+    QElapsedTimer clock_;
 };
 
 // Closes the link's port however the scope that holds it ends.

@@ -32,4 +32,13 @@ bool ReplyHasDevicePrefix(const QByteArray& reply) {
     return false;
 }
 
+bool ReplyIsSentenceText(const QByteArray& reply) {
+    if (!reply.contains('$'))
+        return false;
+    for (const char c : reply)
+        if ((c < 0x20 || c > 0x7E) && c != '\r' && c != '\n')
+            return false;
+    return true;
+}
+
 } // namespace DeviceProtocol

@@ -1,6 +1,7 @@
 #include "flashing/FlashTransfer.h"
 
 #include "app/EventPump.h"
+#include "flashing/AnswerLedger.h"
 #include "flashing/DeviceLink.h"
 #include "flashing/DeviceProtocol.h"
 #include "flashing/FirmwareImage.h"
@@ -34,36 +35,6 @@ private:
     int32_t seenEvents_;
     int limitMs_;
     QElapsedTimer sinceEvent_;
-};
-
-// Tells a wait when a NAK is to be answered by sending again. The NAK stays the last byte
-// until something else arrives, so finding it with nothing received since the last send
-// means that send's answer is still out: the receiver may be collecting a copy that lost a
-// byte, and another copy now would be read out of frame (a data byte 0x04 taken for EOT).
-// So that answer is taken as lost only once the receiver's character time-out has passed
-// since the copy's last byte reached it.
-class ResendPacer {
-public:
-    explicit ResendPacer(const TReceiveState& rx) : rx_(rx) {}
-
-    void Sent(int bytes) {
-        sentAtEvent_ = rx_.eventCount;
-        const int lineMs = (bytes * 1000 + TFlashTransfer::LineBytesPerSecond - 1) /
-                           TFlashTransfer::LineBytesPerSecond;
-        retryMs_ = lineMs + TFlashTransfer::CharTimeoutMs + TFlashTransfer::ResendMarginMs;
-        sinceSend_.start();
-    }
-
-    bool Due() const {
-        return rx_.lastByte == DeviceProtocol::NAK &&
-               (rx_.eventCount > sentAtEvent_ || sinceSend_.hasExpired(retryMs_));
-    }
-
-private:
-    const TReceiveState& rx_;
-    int32_t sentAtEvent_ = 0;
-    int retryMs_ = 0;
-    QElapsedTimer sinceSend_;
 };
 
 } // namespace
@@ -119,6 +90,13 @@ void TFlashTransfer::ReportAborted() {
     view_.SetStatusText(1, QStringLiteral("Aborted"));
 }
 
+bool TFlashTransfer::ReportStopped(bool byDevice) {
+    if (byDevice)
+        view_.Note(FlashNote::CancelledByDevice);
+    ReportAborted();
+    return false;
+}
+
 bool TFlashTransfer::WaitForBootLoader() {
     TReceiveState& rx = link_.Rx();
     rx.Reset();
@@ -126,6 +104,7 @@ bool TFlashTransfer::WaitForBootLoader() {
     view_.SetStatusText(1, QStringLiteral("Waiting for ACK..."));
     TCustomComPort& port = link_.Port();
     port.SetBaudRate(br115200);
+    timing_ = AnswerTiming();
     port.Open();
     SilenceClock silence(rx, limits_.handshakeMs);
     SleepMs(PauseMs);
@@ -172,6 +151,7 @@ bool TFlashTransfer::SendBlocks() {
     int32_t blockIndex = 0;
     uint8_t sequence = 1;
     uint8_t canPasses = 0;
+    AnswerLedger ledger(timing_);
 
     SleepMs(PauseMs);
     link_.Port().PurgeBuffers(true, true);
@@ -187,61 +167,80 @@ bool TFlashTransfer::SendBlocks() {
         send.Data()[0] = header.start;
         send.Data()[1] = header.sequence;
         send.Data()[2] = header.complement;
+        // Until the first block is answered, a NAK may be the boot loader's announcement.
+        ledger.Start(TSendBuffer::Size, blockIndex == 0);
         ++blockIndex;
         ++sequence;
-        link_.WriteSendBuffer(TSendBuffer::Size);
+        SendCopy(ledger, TSendBuffer::Size);
         rx.eventCount = 0;
-        ResendPacer resend(rx);
-        resend.Sent(TSendBuffer::Size);
         SilenceClock silence(rx, limits_.answerMs);
 
-        while (rx.eventCount < BlockEventLimit && rx.lastByte != DeviceProtocol::ACK &&
-               canPasses < CancelPasses && !view_.AbortRaised() && !silence.Expired()) {
+        while (rx.eventCount < BlockEventLimit && !ledger.Accepted() && canPasses < CancelPasses &&
+               !view_.AbortRaised() && !silence.Expired()) {
             WaitPass();
-            if (resend.Due()) {
+            TakeAnswers(ledger);
+            if (ledger.ResendDue(link_.NowMs(), rx.lastByte)) {
                 view_.AppendLine(QStringLiteral("- NAK -"));
                 view_.SetStatusText(0, QStringLiteral("NAK"));
-                link_.WriteSendBuffer(TSendBuffer::Size);
-                resend.Sent(TSendBuffer::Size);
+                SendCopy(ledger, TSendBuffer::Size);
                 SleepMs(PauseMs);
             }
             if (rx.lastByte == DeviceProtocol::CAN)
                 ++canPasses;
             link_.CheckPortAlive();
         }
-
-        if (view_.AbortRaised() || canPasses >= CancelPasses) {
-            ReportAborted();
-            return false;
-        }
-        // Short of an ACK, the event limit or the silence ended the wait.
-        if (rx.eventCount >= BlockEventLimit || rx.lastByte != DeviceProtocol::ACK) {
+        if (view_.AbortRaised() || canPasses >= CancelPasses)
+            return ReportStopped(canPasses >= CancelPasses);
+        // Short of an acknowledgement, the event limit or the silence ended the wait.
+        if (rx.eventCount >= BlockEventLimit || !ledger.Accepted()) {
             view_.AppendLine(QStringLiteral("- TIMEOUT -"));
             view_.SetStatusText(1, QStringLiteral("Timeout"));
             return false;
         }
+        // Other copies of this block may still be answered; the next block waits for those
+        // answers, so that none is taken for its own.
+        while (!ledger.Settled(link_.NowMs()) && canPasses < CancelPasses && !view_.AbortRaised()) {
+            WaitPass();
+            TakeAnswers(ledger);
+            if (rx.lastByte == DeviceProtocol::CAN)
+                ++canPasses;
+            link_.CheckPortAlive();
+        }
+        if (view_.AbortRaised() || canPasses >= CancelPasses)
+            return ReportStopped(canPasses >= CancelPasses);
         view_.SetStatusText(0, QStringLiteral("ACK"));
     }
     view_.SetProgressPosition(view_.ProgressMaximum());
     return true;
 }
 
+void TFlashTransfer::SendCopy(AnswerLedger& ledger, int bytes) {
+    ledger.Sent(link_.NowMs());
+    link_.WriteSendBuffer(bytes);
+}
+
+void TFlashTransfer::TakeAnswers(AnswerLedger& ledger) {
+    for (const TReceiveState::Arrival& arrival : link_.Rx().TakeArrivals())
+        ledger.Take(arrival.first, arrival.atMs);
+}
+
 bool TFlashTransfer::ConfirmTransfer() {
     TReceiveState& rx = link_.Rx();
     rx.Reset();
-    link_.WriteSendBuffer(link_.SendBuffer().ComposeByte(DeviceProtocol::EOT));
-    ResendPacer resend(rx);
-    resend.Sent(1);
+    AnswerLedger ledger(timing_);
+    ledger.Start(1, false);
+    link_.SendBuffer().ComposeByte(DeviceProtocol::EOT);
+    SendCopy(ledger, 1);
     SilenceClock silence(rx, limits_.answerMs);
     SleepMs(PauseMs);
 
-    while (rx.eventCount < ConfirmEventLimit && rx.lastByte != DeviceProtocol::ACK &&
-           !view_.AbortRaised() && !silence.Expired()) {
+    while (rx.eventCount < ConfirmEventLimit && !ledger.Accepted() && !view_.AbortRaised() &&
+           !silence.Expired()) {
         WaitPass();
-        if (resend.Due()) {
+        TakeAnswers(ledger);
+        if (ledger.ResendDue(link_.NowMs(), rx.lastByte)) {
             view_.AppendLine(QStringLiteral("- NAK -"));
-            link_.WriteSendBuffer(1);
-            resend.Sent(1);
+            SendCopy(ledger, 1);
         }
         link_.CheckPortAlive();
     }
@@ -250,9 +249,10 @@ bool TFlashTransfer::ConfirmTransfer() {
         ReportAborted();
         return false;
     }
-    if (rx.eventCount >= ConfirmEventLimit || rx.lastByte != DeviceProtocol::ACK) {
+    if (rx.eventCount >= ConfirmEventLimit || !ledger.Accepted()) {
         view_.AppendLine(QStringLiteral("- No Confirmation! -"));
         view_.SetStatusText(1, QStringLiteral("No Confirmation!"));
+        view_.Note(FlashNote::Unconfirmed);
         return true;
     }
     view_.AppendLine(QStringLiteral("-> FLASHING CONFIRMED  [OK]"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flashing/AnswerLedger.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <cstdint>
@@ -20,13 +22,6 @@ public:
     static constexpr int ConfirmEventLimit = 10;
     static constexpr int32_t TotalBytes = 589824;
 
-    // A receiver drops a packet whose bytes stop arriving for this long and asks again.
-    static constexpr int CharTimeoutMs = 1000;
-    // Added to that time-out before a NAK already answered is answered again: a copy sent
-    // while the receiver still collects the broken one would be read out of frame.
-    static constexpr int ResendMarginMs = 100;
-    // 115200 baud, ten bits a character.
-    static constexpr int LineBytesPerSecond = 11520;
     // A wait ends after this long with nothing received; the boot loader's first NAK gets
     // longer, since it follows a restart.
     static constexpr int AnswerSilenceMs = 30000;
@@ -65,10 +60,17 @@ private:
     bool Flash(QByteArrayView entrySentence, const QString& startLine);
     bool EnterBoot(QByteArrayView entrySentence);
     void ReportAborted();
+    // The abort flag or the device's CAN ended the block wait; gives failure.
+    bool ReportStopped(bool byDevice);
+    // Writes the send buffer's first bytes as one more copy of the packet in the ledger.
+    void SendCopy(AnswerLedger& ledger, int bytes);
+    // Gives the ledger the receive events that arrived since it last looked.
+    void TakeAnswers(AnswerLedger& ledger);
 
     TDeviceLink& link_;
     UpdaterView& view_;
     const TFirmwareImage& image_;
     int32_t progressOffset_ = 0;
     SilenceLimits limits_;
+    AnswerTiming timing_;
 };

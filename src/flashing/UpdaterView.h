@@ -5,6 +5,14 @@
 #include <QString>
 #include <QStringList>
 
+// What the log's lines leave to be read between them, for a front end that does not read the
+// log.
+enum class FlashNote {
+    CancelledByDevice, // the device's CAN ended the transfer ("- ABORTED -")
+    Unconfirmed,       // the image went in but its EOT was never acknowledged
+    NotRestarted,      // the device did not come back to normal operation after an image
+};
+
 // What the device conversation touches of the updater window. The window implements it;
 // tests and the benchmark use a headless one.
 class UpdaterView : public MonitorLog {
@@ -38,4 +46,6 @@ public:
     virtual void DisableSearchTimer() = 0;
     // Default message beep, for a click that is refused while the device is in use.
     virtual void Beep() = 0;
+    // The window's log says it all; the command line wants it named.
+    virtual void Note(FlashNote) {}
 };

@@ -11,7 +11,11 @@
 // A headless updater window: records what the device conversation shows.
 class FakeView : public UpdaterView {
 public:
-    void AppendLine(const QString& line) override { lines.append(line); }
+    void AppendLine(const QString& line) override {
+        lines.append(line);
+        if (onLine)
+            onLine(line);
+    }
     void ExtendLastLine(const QString& suffix) override { ExtendLastRecorded(lines, suffix); }
     void SetStatusText(int panel, const QString& text) override {
         status[panel] = text;
@@ -52,6 +56,7 @@ public:
     void EnableSearchTimer() override { timerEnabled = true; }
     void DisableSearchTimer() override { timerEnabled = false; }
     void Beep() override { ++beeps; }
+    void Note(FlashNote note) override { notes.append(note); }
 
     QStringList lines;
     QString status[2];
@@ -72,5 +77,7 @@ public:
     QList<bool> cursorHistory;
     bool timerEnabled = false;
     int beeps = 0;
+    QList<FlashNote> notes;
     std::function<void(const QString&)> onBlockText;
+    std::function<void(const QString&)> onLine;
 };

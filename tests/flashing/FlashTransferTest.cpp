@@ -332,4 +332,58 @@ TEST_F(FlashTransferTest, GarbageBeforeTheBootLoaderIsCountedNotTaken) {
     EXPECT_EQ(Received("ext.bin"), extFile);
 }
 
+// Answers held back (a USB adapter's latency timer) by a boot loader that announces itself
+// quickly: NAKs it wrote before it saw the first block arrive after that block went out. Each
+// must not be taken for the block's answer, else every later answer belongs to a packet two
+// back and EOT goes out while the last block is still refused.
+struct LateAnswerCase {
+    int replyDelayMs;
+    int nakIntervalMs;
+    int refusedBlock; // 0: none; 96 is the external image's last
+};
+
+class LateAnswerTest : public FlashTransferTest,
+                       public ::testing::WithParamInterface<LateAnswerCase> {};
+
+TEST_P(LateAnswerTest, DeviceEndsWithTheWholeImage) {
+    const LateAnswerCase& c = GetParam();
+    QStringList args{"--verbose", "--reply-delay", QString::number(c.replyDelayMs),
+                     "--nak-interval", QString::number(c.nakIntervalMs)};
+    if (c.refusedBlock > 0)
+        args << "--nak-block" << QString::number(c.refusedBlock);
+    StartSim(args);
+    ArmWatchdog(120000);
+    EXPECT_TRUE(FlashExt()) << view.lines.join("\n").toStdString()
+                            << sim->ErrorOutput().toStdString();
+    EXPECT_FALSE(watchdogFired);
+    EXPECT_EQ(Received("ext.bin"), extFile) << Received("ext.bin").size() / 1024 << " blocks";
+    EXPECT_EQ(view.lines.back(), "-> FLASHING CONFIRMED  [OK]");
+    // One copy again for the refused block at the most; none for stale announcements.
+    EXPECT_LE(CountLines("- NAK -"), c.refusedBlock > 0 ? 1 : 0);
+}
+
+std::vector<LateAnswerCase> LateAnswerCases() {
+    std::vector<LateAnswerCase> cases;
+    for (const int delay : {0, 16, 100, 300})
+        for (const int interval : {50, 1000})
+            for (const int refused : {0, 1, 2, 96})
+                cases.push_back({delay, interval, refused});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Delays, LateAnswerTest, ::testing::ValuesIn(LateAnswerCases()),
+                         [](const auto& info) {
+                             const LateAnswerCase& c = info.param;
+                             return "Delay" + std::to_string(c.replyDelayMs) + "Naks" +
+                                    std::to_string(c.nakIntervalMs) + "Refused" +
+                                    std::to_string(c.refusedBlock);
+                         });
+
+TEST_F(FlashTransferTest, CancelFromTheDeviceIsToldApartFromAStop) {
+    StartSim({"--can-block", "2"});
+    EXPECT_FALSE(FlashExt());
+    EXPECT_EQ(view.lines.back(), "- ABORTED -");
+    EXPECT_EQ(view.notes, QList<FlashNote>{FlashNote::CancelledByDevice});
+}
+
 } // namespace

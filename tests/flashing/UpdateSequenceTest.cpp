@@ -96,6 +96,37 @@ TEST_F(UpdateSequenceTest, EmergencyKeyDuringTheOsBlocksAbortsAndReturnsToIdle) 
     ExpectIdleAgain();
 }
 
+TEST_F(UpdateSequenceTest, EmergencyKeyDuringTheRestartSendsNoFurtherEntrySentence) {
+    StartSim();
+    view.onLine = [&](const QString& line) {
+        if (line == "-> WAITING 5 SECONDS FOR BOOT DEVICE") // pressed during the restart
+            QTimer::singleShot(0, [&] { view.abort = true; });
+    };
+    Update();
+    EXPECT_EQ(view.lines.back(), "- ABORTED -");
+    EXPECT_EQ(view.panel1.back(), "Aborted");
+    EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));
+    EXPECT_EQ(Received("os.bin"), PaddedOS());
+    EXPECT_EQ(Received("ext.bin"), QByteArray());
+    ExpectIdleAgain();
+}
+
+// A boot loader that stays after the OS image's EOT would take the external image for the OS
+// image; the device must answer in normal operation before the next entry sentence.
+TEST_F(UpdateSequenceTest, BootLoaderThatStaysGetsNoSecondImage) {
+    StartSim({"--stay-after-eot"});
+    Update();
+    EXPECT_EQ(view.lines.mid(view.lines.size() - 2),
+              (QStringList{"-> WAITING 5 SECONDS FOR BOOT DEVICE  [ERROR]",
+                           "-> QUILLMOOR DID NOT RESTART!  [ERROR]"}));
+    EXPECT_EQ(view.panel1.back(), "Device did not restart");
+    EXPECT_EQ(view.notes, QList<FlashNote>{FlashNote::NotRestarted});
+    EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));
+    EXPECT_EQ(Received("os.bin"), PaddedOS());
+    EXPECT_EQ(Received("ext.bin"), QByteArray());
+    ExpectIdleAgain();
+}
+
 TEST_F(UpdateSequenceTest, DeviceThatFallsSilentEndsTheUpdateInATimeout) {
     StartSim({"--silent-from", "10"});
     LimitSilence(2000, 4000);
