@@ -1,8 +1,29 @@
 #include "cli/DeviceJob.h"
 
 #include "flashing/DeviceFlasher.h"
+#include "flashing/DeviceProtocol.h"
 #include "serial/EComPort.h"
 #include "serial/TComPort.h"
+
+namespace {
+// A device that talks without pause may be caught mid-sentence, which its probe refuses; a
+// reply of sentence text is asked for again, this many times in all.
+constexpr int SentenceProbes = 3;
+// How much of an unrecognised reply is shown.
+constexpr int ExcerptChars = 40;
+
+bool AskAgain(const QByteArray& reply, int asked, const std::atomic<bool>& stop) {
+    return asked < SentenceProbes && !stop.load() && DeviceProtocol::ReplyIsSentenceText(reply);
+}
+
+// Printable text only: the reply comes from whatever is on the port.
+QString Excerpt(const QByteArray& reply) {
+    QString text;
+    for (const char c : reply.left(ExcerptChars))
+        text += (c >= 0x20 && c <= 0x7E) ? QChar::fromLatin1(c) : QLatin1Char('.');
+    return reply.size() > ExcerptChars ? text + QStringLiteral("...") : text;
+}
+} // namespace
 
 DeviceJob::DeviceJob(Mode mode, const QString& port, const std::atomic<bool>& stop,
                      DeviceView::Sink sink)
@@ -24,6 +45,52 @@ void DeviceJob::run() {
     }
 }
 
+void DeviceJob::NoDevice(const QByteArray& reply) {
+    if (reply.isEmpty()) {
+        outcome_ = Outcome::NotFound;
+        return;
+    }
+    outcome_ = Outcome::Unrecognised;
+    reason_ = QStringLiteral("answers, but not as a Quillmoor: ") + Excerpt(reply);
+}
+
+void DeviceJob::Probe(DeviceFlasher& flasher) {
+    const QByteArray& reply = flasher.Link().Rx().reply;
+    for (int asked = 1;; ++asked) {
+        if (!flasher.ProbePort(false, port_).isEmpty()) {
+            outcome_ = Outcome::Answered;
+            return;
+        }
+        if (!AskAgain(reply, asked, stop_))
+            break;
+    }
+    NoDevice(reply);
+}
+
+void DeviceJob::Update(DeviceFlasher& flasher, const DeviceView& view) {
+    const QByteArray& reply = flasher.Link().Rx().reply;
+    for (int asked = 1;; ++asked) {
+        if (flasher.btnOSClick()) {
+            outcome_ = Outcome::Updated;
+            unconfirmed_ = view.Unconfirmed();
+            return;
+        }
+        if (view.Found() || !AskAgain(reply, asked, stop_))
+            break;
+    }
+    if (view.Aborted()) {
+        outcome_ = Outcome::Aborted;
+        reason_ = view.Problem();
+    } else if (view.Found()) {
+        outcome_ = Outcome::Failed;
+        reason_ =
+            view.Problem().isEmpty() ? QStringLiteral("the update did not finish") : view.Problem();
+    } else {
+        reason_ = view.Problem();
+        NoDevice(reply);
+    }
+}
+
 void DeviceJob::Converse() {
     // Made on this thread, so the port's receive thread reports to this thread's events.
     TComPort port;
@@ -35,19 +102,10 @@ void DeviceJob::Converse() {
     flasher.SetWorkDirectory(workDirectory_);
     flasher.AdoptImages(images_);
     try {
-        if (mode_ == Mode::Probe) {
-            outcome_ =
-                flasher.ProbePort(false, port_).isEmpty() ? Outcome::NotFound : Outcome::Answered;
-        } else if (flasher.btnOSClick()) {
-            outcome_ = Outcome::Updated;
-        } else if (view.Aborted()) {
-            outcome_ = Outcome::Aborted;
-            reason_ = view.Problem();
-        } else {
-            outcome_ = view.Found() ? Outcome::Failed : Outcome::NotFound;
-            reason_ = view.Problem().isEmpty() ? QStringLiteral("the update did not finish")
-                                               : view.Problem();
-        }
+        if (mode_ == Mode::Probe)
+            Probe(flasher);
+        else
+            Update(flasher, view);
     } catch (const StoppedBeforeUpdate&) {
         outcome_ = Outcome::Aborted;
         reason_ = QStringLiteral("- ABORTED -");

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "cli/DeviceView.h"
+
+class DeviceFlasher;
 #include "flashing/ImageList.h"
 
 #include <QString>
@@ -17,7 +19,17 @@ public:
         Probe,  // ask whether a device answers
         Update, // the complete update, as the window's update button runs it
     };
-    enum class Outcome { Running, Updated, Answered, NotFound, InUse, Failed, Aborted };
+    // Unrecognised: something answered the probe, but not as a device.
+    enum class Outcome {
+        Running,
+        Updated,
+        Answered,
+        NotFound,
+        Unrecognised,
+        InUse,
+        Failed,
+        Aborted
+    };
 
     DeviceJob(Mode mode, const QString& port, const std::atomic<bool>& stop, DeviceView::Sink sink);
 
@@ -29,12 +41,18 @@ public:
     Outcome Result() const { return outcome_; }
     const QString& Reason() const { return reason_; }
     bool DeviceFound() const { return found_; }
+    // Updated, but an image's EOT was never acknowledged.
+    bool Unconfirmed() const { return unconfirmed_; }
 
 protected:
     void run() override;
 
 private:
     void Converse();
+    void Probe(DeviceFlasher& flasher);
+    void Update(DeviceFlasher& flasher, const DeviceView& view);
+    // What to make of a probe that found no device, from its reply.
+    void NoDevice(const QByteArray& reply);
 
     Mode mode_;
     QString port_;
@@ -45,4 +63,5 @@ private:
     Outcome outcome_ = Outcome::Running;
     QString reason_;
     bool found_ = false;
+    bool unconfirmed_ = false;
 };

@@ -4,7 +4,8 @@
 
 // What one device's conversation tells the front end, sent from the device's thread.
 struct DeviceReport {
-    enum class Kind { Found, ImageStart, Progress, Nak, Timeout, Done, Failed };
+    // Unconfirmed: an image went in, but the device never acknowledged its EOT.
+    enum class Kind { Found, ImageStart, Progress, Nak, Timeout, Done, Failed, Unconfirmed };
 
     Kind kind = Kind::Progress;
     QString port;
@@ -16,4 +17,5 @@ struct DeviceReport {
     int secondsLeft = -1;      // -1 while unknown
     QString reason;            // Failed: what went wrong
     bool aborted = false;      // Failed: stopped on request
+    bool confirmed = true;     // Done: every image's EOT was acknowledged
 };

@@ -60,12 +60,29 @@ void DeviceView::Track(const QString& line) {
         return;
     }
     if (line == QLatin1String("- ABORTED -")) {
-        aborted_ = true;
-        problem_ = line;
+        if (!cancelled_) {
+            aborted_ = true;
+            problem_ = line;
+        }
         return;
     }
     if (line.endsWith(QLatin1String("[ERROR]")))
         problem_ = line;
+}
+
+void DeviceView::Note(FlashNote note) {
+    switch (note) {
+    case FlashNote::CancelledByDevice:
+        cancelled_ = true;
+        problem_ = QStringLiteral("cancelled by the device");
+        break;
+    case FlashNote::Unconfirmed:
+        unconfirmed_ = true;
+        Report(DeviceReport::Kind::Unconfirmed);
+        break;
+    case FlashNote::NotRestarted:
+        break; // its log line says it
+    }
 }
 
 void DeviceView::SetProgressMaximum(int maximum) {
@@ -116,6 +133,8 @@ void DeviceView::Report(DeviceReport::Kind kind, const QString& reason) {
         }
     }
     report.reason = reason;
-    report.aborted = aborted_ || (kind == DeviceReport::Kind::Failed && stop_.load());
+    report.aborted =
+        aborted_ || (kind == DeviceReport::Kind::Failed && stop_.load() && !cancelled_);
+    report.confirmed = !unconfirmed_;
     sink_(report);
 }

@@ -38,9 +38,13 @@ public:
     void EnableSearchTimer() override {}
     void DisableSearchTimer() override {}
     void Beep() override {}
+    void Note(FlashNote note) override;
 
     bool Found() const { return found_; }
     bool Aborted() const { return aborted_; }
+    // The device's CAN ended the update: no stop of ours.
+    bool CancelledByDevice() const { return cancelled_; }
+    bool Unconfirmed() const { return unconfirmed_; }
     // The Monitor log's text of what ended the update, empty when nothing did.
     const QString& Problem() const { return problem_; }
     // Sends a report of kind with the current image and progress.
@@ -54,6 +58,8 @@ private:
     Sink sink_;
     bool found_ = false;
     bool aborted_ = false;
+    bool cancelled_ = false;
+    bool unconfirmed_ = false;
     QString problem_;
     QString lastLine_;
     QString image_;

@@ -115,6 +115,9 @@ QString FlashProgram::Search(const QStringList& ports) {
     for (const auto& probe : probes)
         if (probe->Result() == DeviceJob::Outcome::Answered)
             return probe->Port();
+    for (const auto& probe : probes)
+        if (probe->Result() == DeviceJob::Outcome::Unrecognised)
+            printer_.Error(probe->Port(), probe->Reason());
     return {};
 }
 
@@ -142,6 +145,9 @@ int FlashProgram::List() {
             break;
         case DeviceJob::Outcome::NotFound:
             state = QStringLiteral("no answer");
+            break;
+        case DeviceJob::Outcome::Unrecognised:
+            state = probe->Reason();
             break;
         default:
             state = QStringLiteral("cannot be opened: ") + probe->Reason();
@@ -211,13 +217,18 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
     int found = 0;
     int updated = 0;
     bool trouble = false;
+    bool leftOut = false;
     QStringList failed;
+    QStringList unconfirmed;
     for (const auto& job : jobs) {
         const Outcome outcome = job->Result();
         found += job->DeviceFound() ? 1 : 0;
         updated += outcome == Outcome::Updated ? 1 : 0;
-        if (outcome == Outcome::Updated)
+        if (outcome == Outcome::Updated) {
+            if (job->Unconfirmed())
+                unconfirmed << job->Port();
             continue;
+        }
         const QString reason = outcome == Outcome::Aborted
                                    ? QStringLiteral("aborted")
                                    : ProgressPrinter::MonitorText(job->Reason());
@@ -225,6 +236,12 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
         // may be another program's device, but is worth a word.
         if (!named && outcome == Outcome::NotFound)
             continue;
+        // Something answers there, but no device it knows: the user should hear of it.
+        if (!named && outcome == Outcome::Unrecognised) {
+            leftOut = true;
+            printer_.Error(job->Port(), reason);
+            continue;
+        }
         if (!named && outcome == Outcome::InUse) {
             printer_.Note(QStringLiteral("%1: skipped, %2").arg(job->Port(), reason));
             continue;
@@ -239,7 +256,7 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
         unreachable |=
             named && (job->Result() == Outcome::InUse || job->Result() == Outcome::Failed);
     int status = AllUpdated;
-    if (stop_ || (trouble && found > 0) || (found == 0 && unreachable))
+    if (stop_ || (trouble && found > 0) || (found == 0 && unreachable) || leftOut)
         status = DeviceFailed;
     else if (found == 0)
         status = NoDevice;
@@ -247,14 +264,18 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
                        .arg(updated)
                        .arg(found)
                        .arg(found == 1 ? QStringLiteral("device") : QStringLiteral("devices"));
+    if (!unconfirmed.isEmpty())
+        text += QStringLiteral(" (unconfirmed: %1)").arg(unconfirmed.join(QStringLiteral(", ")));
     if (!failed.isEmpty())
         text += QStringLiteral("; failed: ") + failed.join(QStringLiteral(", "));
     if (stop_)
         text += QStringLiteral(" (stopped)");
-    printer_.Summary(text, {{QStringLiteral("event"), QStringLiteral("summary")},
-                            {QStringLiteral("updated"), updated},
-                            {QStringLiteral("found"), found},
-                            {QStringLiteral("failed"), QJsonArray::fromStringList(failed)},
-                            {QStringLiteral("status"), status}});
+    printer_.Summary(text,
+                     {{QStringLiteral("event"), QStringLiteral("summary")},
+                      {QStringLiteral("updated"), updated},
+                      {QStringLiteral("found"), found},
+                      {QStringLiteral("failed"), QJsonArray::fromStringList(failed)},
+                      {QStringLiteral("unconfirmed"), QJsonArray::fromStringList(unconfirmed)},
+                      {QStringLiteral("status"), status}});
     return status;
 }

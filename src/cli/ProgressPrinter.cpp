@@ -9,6 +9,7 @@ const QString Program = QStringLiteral("quillmoor-flash");
 constexpr int RedrawMs = 200;
 // A transfer that has not moved on for this long says so instead of showing its old rate.
 constexpr qint64 SilenceShownMs = 3000;
+const QString UnconfirmedText = QStringLiteral("the device did not confirm the end of the image");
 
 void Put(FILE* stream, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
@@ -91,7 +92,7 @@ void ProgressPrinter::Device(const DeviceReport& r) {
     using Kind = DeviceReport::Kind;
     if (style_ == Style::Json) {
         static const char* const names[] = {"found",   "image", "progress", "nak",
-                                            "timeout", "done",  "failed"};
+                                            "timeout", "done",  "failed",   "warning"};
         QJsonObject event{{QStringLiteral("event"), QLatin1String(names[int(r.kind)])},
                           {QStringLiteral("port"), r.port}};
         if (r.kind != Kind::Found) {
@@ -109,6 +110,10 @@ void ProgressPrinter::Device(const DeviceReport& r) {
             event[QStringLiteral("bytes_per_second")] = qRound(r.bytesPerSecond);
             event[QStringLiteral("seconds_left")] = r.secondsLeft;
         }
+        if (r.kind == Kind::Done)
+            event[QStringLiteral("confirmed")] = r.confirmed;
+        if (r.kind == Kind::Unconfirmed)
+            event[QStringLiteral("reason")] = UnconfirmedText;
         if (r.kind == Kind::Failed) {
             event[QStringLiteral("reason")] =
                 r.aborted ? QStringLiteral("aborted") : MonitorText(r.reason);
@@ -146,8 +151,14 @@ void ProgressPrinter::Device(const DeviceReport& r) {
         break;
     case Kind::Timeout:
         return; // the failure that follows says it
+    case Kind::Unconfirmed:
+        if (style_ == Style::Lines && !quiet_)
+            Line(QStringLiteral("%1  %2 image: %3")
+                     .arg(r.port.leftJustified(portWidth_), r.image, UnconfirmedText));
+        return;
     case Kind::Done:
-        row.text = QStringLiteral("done  100 %");
+        row.text = r.confirmed ? QStringLiteral("done  100 %")
+                               : QStringLiteral("done  100 %  unconfirmed");
         row.transfer = false;
         break;
     case Kind::Failed:

@@ -2,7 +2,7 @@
 """quillmoor-flash against simulated devices: one case per run, named on the command line.
 
 Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
-                                interrupt, terminal, web)
+                                interrupt, terminal, web, device-answers)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -232,8 +232,9 @@ def case_json(ws):
     check(percents == sorted(percents) and percents[-1] == 100, "percent not rising to 100")
     naks = [e for e in events if e["event"] == "nak"]
     check(len(naks) >= 1 and naks[0]["image"] == "OS", f"NAK events: {naks}")
-    check(kinds[-2] == "done" and events[-1] == {"event": "summary", "updated": 1, "found": 1,
-                                                 "failed": [], "status": 0},
+    check(kinds[-2] == "done" and events[-2]["confirmed"] is True and
+          events[-1] == {"event": "summary", "updated": 1, "found": 1, "failed": [],
+                         "unconfirmed": [], "status": 0},
           f"end: {events[-2:]}")
 
 
@@ -317,6 +318,60 @@ def case_web(ws):
                         "version": "2.31"}], f"firmware event: {firmware}")
     downloads = [e for e in events if e["event"] == "download"]
     check(downloads and downloads[-1]["percent"] == 100, f"download events: {downloads}")
+    check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+
+
+def case_device_answers(ws):
+    """What a device says, and what it leaves unsaid, reaches the user as it is."""
+    package, os_image, ext_image = make_package(ws)
+    # Talking without pause, it is caught mid-sentence twice before a reply starts cleanly.
+    talker = SimDevice(ws, sim_program(), ["--probe-tail", "2"], pace=False, name="talker")
+    run = Run(ws, "talker", [talker.port])
+    status, out, err = run("--port", talker.port, package)
+    check(status == 0, f"mid-sentence replies: exit status {status}, stderr: {err}")
+    check(device_holds(talker, os_image, ext_image), "the talking device was not updated")
+    talker2 = SimDevice(ws, sim_program(), ["--probe-tail", "2"], pace=False, name="talker2")
+    status, out, err = Run(ws, "talker2", [talker2.port])("--list")
+    check(status == 0 and "device answers" in out, f"--list of a talking device: {out}{err}")
+
+    # Something that speaks sentences, but not as a Quillmoor, is named, not passed over.
+    stranger = SimDevice(ws, sim_program(), ["--probe-reply", "$GPVTG,054.7,T,,M,005.5,N*48\\r\\n"],
+                         pace=False, name="stranger")
+    good = SimDevice(ws, sim_program(), pace=False, name="good")
+    run = Run(ws, "stranger", [stranger.port, good.port])
+    status, out, err = run("--all", package)
+    check(status == 1, f"--all with a stranger: exit status {status}, stderr: {err}")
+    check(f"{stranger.port}: answers, but not as a Quillmoor: $GPVTG,054.7" in err,
+          f"the stranger is not named: {err}")
+    check(device_holds(good, os_image, ext_image), "the device beside the stranger")
+
+    # The outcomes a device decides: unconfirmed, cancelled, not back from its boot loader.
+    cases = [
+        (["--eot", "junk", "--garbage-gap", "280"], 0, None),
+        (["--can-block", "3"], 1, "cancelled by the device"),
+        (["--stay-after-eot"], 1, "QUILLMOOR DID NOT RESTART!"),
+    ]
+    for options, expected, reason in cases:
+        device = SimDevice(ws, sim_program(), options, pace=False, name=options[0][2:])
+        run = Run(ws, options[0][2:], [device.port])
+        status, out, err = run("--json", "--port", device.port, package)
+        check(status == expected, f"{options}: exit status {status}, stderr: {err}")
+        events = json_lines(out)
+        summary = events[-1]
+        check(summary["event"] == "summary", f"{options}: last event {summary}")
+        if reason is None:
+            warnings = [e for e in events if e["event"] == "warning"]
+            check(len(warnings) == 2 and [w["image"] for w in warnings] == ["OS", "EXT"],
+                  f"{options}: warnings {warnings}")
+            check(summary["unconfirmed"] == [device.port], f"{options}: summary {summary}")
+            done = [e for e in events if e["event"] == "done"]
+            check(done and done[0]["confirmed"] is False, f"{options}: done {done}")
+            check(device_holds(device, os_image, ext_image), f"{options}: images")
+            continue
+        failed = [e for e in events if e["event"] == "failed"]
+        check(len(failed) == 1 and failed[0]["aborted"] is False and
+              reason in failed[0]["reason"], f"{options}: failed {failed}")
+        check(device.received("ext") is None, f"{options}: the external image went in")
     check(run.leftovers() == [], f"left behind: {run.leftovers()}")
 
 
