@@ -11,7 +11,11 @@
 // A headless updater window: records what the device conversation shows.
 class FakeView : public UpdaterView {
 public:
-    void AppendLine(const QString& line) override { lines.append(line); }
+    void AppendLine(const QString& line) override {
+        lines.append(line);
+        if (onLine)
+            onLine(line);
+    }
     void ExtendLastLine(const QString& suffix) override { ExtendLastRecorded(lines, suffix); }
     void SetStatusText(int panel, const QString& text) override {
         status[panel] = text;
@@ -73,4 +77,5 @@ public:
     bool timerEnabled = false;
     int beeps = 0;
     std::function<void(const QString&)> onBlockText;
+    std::function<void(const QString&)> onLine;
 };
