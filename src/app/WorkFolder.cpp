@@ -25,6 +25,12 @@ QString WorkFolder::Open(const QString& parent, const QString& name) {
             break;
         path_ = fresh;
     }
+    // Without a hold the folder may be another instance's: using it, let alone emptying it,
+    // would take its firmware away under it.
+    if (!lock_.Held()) {
+        path_.clear();
+        return path_;
+    }
     if (SafeToEmpty(path_) && IsPrivateFolder(path_))
         EmptyFolderTree(path_);
     RemoveUnheldSiblings(parent, name);

@@ -109,6 +109,10 @@ void DeviceJob::Converse() {
     } catch (const StoppedBeforeUpdate&) {
         outcome_ = Outcome::Aborted;
         reason_ = QStringLiteral("- ABORTED -");
+    } catch (const EComPortClaimed&) {
+        outcome_ = Outcome::InUse;
+        reason_ = QStringLiteral("the port is in use by another program (it is claimed for an "
+                                 "update or a search)");
     } catch (const EComPortExt& error) {
         const bool inUse = error.Code == CE_OpenFailed && TCustomComPort::InUseError(error.WinCode);
         outcome_ = inUse ? Outcome::InUse : Outcome::Failed;

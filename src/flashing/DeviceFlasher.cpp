@@ -120,6 +120,9 @@ bool DeviceFlasher::btnOSClick() {
         return false;
     }
     ActivityScope activity(*this, DeviceActivity::Update);
+    // From the probe to the end: the port is closed and reopened several times meanwhile,
+    // and another program must not slip in and write its own image into the device.
+    const PortClaimScope claim(link_, QString());
     if (probe_.ProbePort(true, QString()).isEmpty())
         return false;
 
@@ -171,6 +174,7 @@ bool DeviceFlasher::btnExtClick() {
         return false;
     }
     ActivityScope activity(*this, DeviceActivity::Update);
+    const PortClaimScope claim(link_, QString());
     return RunExtStep();
 }
 

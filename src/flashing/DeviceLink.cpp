@@ -37,6 +37,19 @@ void TDeviceLink::ClosePortIfOpen() {
     }
 }
 
+QString TDeviceLink::ClaimPort(const QString& name) {
+    const QString port = name.isEmpty() ? view_.PortText() : name;
+    const PortClaim::Result claim = claim_.Claim(port);
+    if (claim.status == PortClaim::Status::InUse)
+        throw EComPortClaimed(claim.osError, port);
+    return claim.status == PortClaim::Status::Claimed ? claim.device : QString();
+}
+
+void TDeviceLink::ReleaseClaim(const QString& device) {
+    if (!device.isEmpty())
+        claim_.Release(device);
+}
+
 void TDeviceLink::SendSentence(QByteArrayView sentence) {
     WriteSendBuffer(send_.Compose(sentence));
 }

@@ -2,6 +2,7 @@
 
 #include "flashing/ReceiveState.h"
 #include "flashing/SendBuffer.h"
+#include "serial/PortClaim.h"
 
 #include <QByteArrayView>
 #include <QElapsedTimer>
@@ -10,7 +11,7 @@
 class TCustomComPort;
 class UpdaterView;
 
-// The one port object with its receive state and send buffer.
+// The one port object with its receive state and send buffer, and its claims on ports.
 class TDeviceLink {
 public:
     TDeviceLink(TCustomComPort& port, UpdaterView& view);
@@ -23,6 +24,13 @@ public:
     void SetupPort(const QString& name);
     // Closes the port if open; any close error is ignored.
     void ClosePortIfOpen();
+
+    // Claims the port (the selector's text for an empty name) for this link, also when the
+    // link holds it already, and gives the device to release; empty when the port cannot be
+    // claimed at all, which its open will explain. Raises EComPortClaimed when another
+    // program or another link holds it.
+    QString ClaimPort(const QString& name);
+    void ReleaseClaim(const QString& device);
 
     // Zeroes the send buffer, places the sentence and writes exactly its length.
     void SendSentence(QByteArrayView sentence);
@@ -47,6 +55,23 @@ private:
     TSendBuffer send_;
     QByteArray readBuffer_;
     QElapsedTimer clock_;
+    PortClaim claim_;
+};
+
+// Holds the link's claim on a port for a scope, so that no other program takes the port
+// while the scope closes and reopens it; the claim ends with the scope however it ends.
+class PortClaimScope {
+public:
+    // An empty name means the selector's text. Raises as TDeviceLink::ClaimPort does.
+    PortClaimScope(TDeviceLink& link, const QString& name)
+        : link_(link), device_(link.ClaimPort(name)) {}
+    ~PortClaimScope() { link_.ReleaseClaim(device_); }
+    PortClaimScope(const PortClaimScope&) = delete;
+    PortClaimScope& operator=(const PortClaimScope&) = delete;
+
+private:
+    TDeviceLink& link_;
+    QString device_;
 };
 
 // Closes the link's port however the scope that holds it ends.

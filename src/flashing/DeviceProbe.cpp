@@ -12,6 +12,7 @@ TDeviceProbe::TDeviceProbe(TDeviceLink& link, UpdaterView& view) : link_(link), 
 
 QString TDeviceProbe::ProbePort(bool verbose, const QString& name) {
     QString result;
+    const PortClaimScope claim(link_, name);
     link_.SetupPort(name);
     link_.Port().Open();
     {

@@ -51,6 +51,9 @@ bool TFlashTransfer::FlashExtImage() {
 }
 
 bool TFlashTransfer::Flash(QByteArrayView entrySentence, const QString& startLine) {
+    // The entry sentence and the boot loader are heard on two opens; nobody else gets in
+    // between.
+    const PortClaimScope claim(link_, QString());
     view_.SetProgressMaximum(image_.Length());
     view_.SetProgressPosition(0);
     view_.AppendLine(startLine);

@@ -40,3 +40,8 @@ EComPortExt::EComPortExt(uint8_t code, uint32_t osError, const QString& portName
     : EComPort(code, QStringLiteral("COM Port Error: ") + ComErrorText(code) +
                          QStringLiteral(" on ") + portName),
       WinCode(osError) {}
+
+EComPortClaimed::EComPortClaimed(uint32_t osError, const QString& portName)
+    : EComPortExt(QStringLiteral("COM Port Error: the port is in use by another program: ") +
+                      portName,
+                  CE_OpenFailed, osError) {}

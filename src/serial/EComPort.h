@@ -51,4 +51,16 @@ class EComPortExt : public EComPort {
 public:
     EComPortExt(uint8_t code, uint32_t osError, const QString& portName);
     uint32_t WinCode;
+
+protected:
+    EComPortExt(const QString& message, uint8_t code, uint32_t osError)
+        : EComPort(code, message), WinCode(osError) {}
+};
+
+// Another program (or another device's conversation in this one) has claimed the port for
+// its update or probe (PortClaim): an open refused before the port is touched. Code 1 like
+// any refused open, with a text of its own; WinCode holds the system's in-use error.
+class EComPortClaimed : public EComPortExt {
+public:
+    EComPortClaimed(uint32_t osError, const QString& portName);
 };

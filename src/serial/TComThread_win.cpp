@@ -71,10 +71,13 @@ public:
         DWORD got = 0;
         const bool ok = GetOverlappedResult(port_, &block_->overlapped, &got, FALSE) != 0;
         pending_ = false;
-        if (!ok)
-            return Outcome::Failed;
-        byte = block_->byte;
-        return got == 1 ? Outcome::Byte : Outcome::Nothing;
+        // A read cancelled (or failing) just as its byte came in has still taken it from the
+        // device; dropping it would lose a reply. A real failure shows again at the next read.
+        if (got == 1) {
+            byte = block_->byte;
+            return Outcome::Byte;
+        }
+        return ok ? Outcome::Nothing : Outcome::Failed;
     }
 
     bool Cancel(int boundMs) override {

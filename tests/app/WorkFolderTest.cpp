@@ -48,4 +48,34 @@ TEST_F(NoFolderTest, WorkFolderOpensNone) {
     work.Remove(); // harmless
 }
 
+// Another instance holds the folder and no fresh one can be made beside it: the name leaves
+// no room in a file name for the "-XXXXXX" of a fresh one, whoever runs the test.
+TEST(HeldFolderTest, WithoutAFreshFolderGivesNoneAndLeavesTheHeldOneAlone) {
+    QTemporaryDir parent;
+    ASSERT_TRUE(parent.isValid());
+    const QString name(250, QLatin1Char('Q'));
+    const QString held = PreparePrivateFolder(parent.path(), name);
+    ASSERT_EQ(QFileInfo(held).fileName(), name);
+    const QString theirs = held + QStringLiteral("/QLM_OS.bin");
+    WriteFile(theirs, "their image");
+    ASSERT_EQ(MakeFreshPrivateFolder(parent.path(), name), QString());
+    FolderLock other;
+    ASSERT_TRUE(other.Acquire(held));
+
+    WorkFolder work;
+    EXPECT_EQ(work.Open(parent.path(), name), QString());
+    EXPECT_EQ(work.Path(), QString());
+    EXPECT_FALSE(work.Held());
+    work.Remove();
+    EXPECT_EQ(ReadFile(theirs), "their image");
+    EXPECT_EQ(QDir(parent.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{name});
+
+    // Once the other instance is gone, the folder is this one's, emptied of what it left.
+    other.Release();
+    EXPECT_EQ(work.Open(parent.path(), name), held);
+    EXPECT_TRUE(work.Held());
+    EXPECT_FALSE(QFileInfo::exists(theirs));
+}
+
 } // namespace

@@ -2,7 +2,7 @@
 """quillmoor-flash against simulated devices: one case per run, named on the command line.
 
 Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
-                                interrupt, terminal, web, device-answers)
+                                interrupt, terminal, two-programs, web, device-answers)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -81,6 +81,18 @@ def make_package(ws, name="pkg.zip", members=None, seed=3):
 def device_holds(device, os_image, ext_image):
     return (device.received("os") == padded(os_image) and
             device.received("ext") == padded(ext_image))
+
+
+def port_free(path):
+    """Whether nobody has the port open now (nobody holds its lock)."""
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        return True
+    except BlockingIOError:
+        return False
+    finally:
+        os.close(fd)
 
 
 def json_lines(text):
@@ -301,6 +313,64 @@ def case_terminal(ws):
                        text)
     check(len(shown) >= 2, f"no progress line with rate and time left: {text[-500:]!r}")
     check("done  100 %" in text and "1 of 1 device updated" in text, f"end: {text[-300:]!r}")
+
+
+def case_two_programs(ws):
+    """A second program that wants the device while the first waits for its restart between
+    the images (the port is closed then) finds it in use, under another name of the device
+    too; the device ends with the first program's images."""
+    package_a, os_a, ext_a = make_package(ws, "a.zip", seed=3)
+    package_b, os_b, ext_b = make_package(ws, "b.zip", seed=7)
+    check(os_a != os_b and ext_a != ext_b, "the packages do not differ")
+    device = SimDevice(ws, sim_program(), pace=False)
+    link = ws.sub("gps")
+    os.symlink(device.port, link)
+    run_a = Run(ws, "a", [device.port])
+    run_b = Run(ws, "b", [link])
+    first = subprocess.Popen([program(), "--json", "--port", device.port, package_a],
+                             env=run_a.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    others = []
+    try:
+        # The device writes the OS image out when the transfer ends: the restart wait begins.
+        deadline = time.monotonic() + 120
+        while device.received("os") is None and first.poll() is None:
+            check(time.monotonic() < deadline, "the OS image never arrived")
+            time.sleep(0.01)
+        # Then the first program closes the port for the wait.
+        while not port_free(device.port):
+            check(time.monotonic() < deadline, "the port was never closed")
+            time.sleep(0.01)
+        check(device.received("ext") is None, "the wait between the images was missed")
+        # The second update while the port is closed, then a listing of the ports while the
+        # first update still runs.
+        for args in (["--port", link, package_b], ["--list"]):
+            others.append(subprocess.Popen([program(), *args], env=run_b.env,
+                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                           stderr=subprocess.PIPE, text=True))
+            if len(others) == 1:
+                out, err = others[0].communicate(timeout=120)
+        list_out, list_err = others[1].communicate(timeout=120)
+        out_a, err_a = first.communicate(timeout=120)
+    finally:
+        for child in [first] + others:
+            if child.poll() is None:
+                child.kill()
+                child.wait()
+    status = others[0].returncode
+    check(status == 1, f"second program: exit status {status}; {out}{err}")
+    check(f"quillmoor-flash: {link}: the port is in use by another program" in err,
+          f"second program's stderr: {err}")
+    check(out.splitlines()[-1:] == [f"0 of 0 devices updated; failed: {link}"],
+          f"second program's summary: {out}")
+    states = {line.split()[0]: line.split(None, 1)[1] for line in list_out.splitlines()}
+    check(states.get(link) == "in use by another program",
+          f"--list during the update: {list_out}{list_err}")
+    events = json_lines(out_a)
+    check(first.returncode == 0, f"first program: exit status {first.returncode}; {err_a}")
+    check(events[-2]["event"] == "done" and events[-1]["status"] == 0, f"end: {events[-2:]}")
+    check(device_holds(device, os_a, ext_a), "the device does not hold the first program's images")
+    check(run_a.leftovers() == [] and run_b.leftovers() == [], "a work folder was left behind")
 
 
 def case_web(ws):

@@ -2,7 +2,11 @@
 #include "app/ErrorReport.h"
 #include "support/UpdateLog.h"
 
+#include <QFileInfo>
 #include <QTimer>
+#include <functional>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -66,6 +70,73 @@ TEST_F(UpdateSequenceTest, CompleteUpdateWritesBothImagesAndKeepsOthersOff) {
     EXPECT_EQ(view.beeps, 3);
     EXPECT_TRUE(view.timerEnabled);
     EXPECT_FALSE(flasher.SearchPending());
+}
+
+// Another flasher (as quillmoor-flash runs one per device thread, with its own port and its
+// own images) that wants the device while the update has the port closed for the restart
+// between the images: the update's claim turns it away as an open of a held port is turned
+// away, under any name of the device, and the device ends with the update's two images.
+TEST_F(UpdateSequenceTest, OtherFlasherDuringTheRestartWaitFindsThePortInUse) {
+    StartSim();
+    QTemporaryDir otherWork;
+    ASSERT_TRUE(otherWork.isValid());
+    for (const auto& [name, bytes] : {std::pair{"B_OS.bin", RandomBytes(491516, 21)},
+                                      std::pair{"B_EXT.bin", RandomBytes(98304, 22)}}) {
+        QFile file(otherWork.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    // The device's own path where the port is a link to it, another spelling elsewhere.
+    const QString target = QFileInfo(sim->Path()).symLinkTarget();
+    const QString otherName = target.isEmpty() ? sim->Path().toLower() : target;
+
+    // What the other flasher ran into, per attempt; and whether this update's port was open.
+    QStringList refusals;
+    QStringList otherLines;
+    bool portWasOpen = true;
+    auto intrude = [&] {
+        TComPort otherPort;
+        FakeView otherView;
+        otherView.ports = QStringList{otherName};
+        otherView.portText = otherName;
+        DeviceFlasher other(otherPort, otherView);
+        if (!other.ClassifyImages(otherWork.path()))
+            return;
+        other.SetWorkDirectory(otherWork.path());
+        const std::function<void()> attempts[] = {[&] { other.btnOSClick(); },
+                                                  [&] { other.ComComboBoxChange(); }};
+        for (const auto& attempt : attempts) {
+            try {
+                attempt();
+                refusals << "not refused";
+            } catch (const EComPortExt& error) {
+                refusals << error.Message();
+            }
+        }
+        otherLines = otherView.lines;
+    };
+    view.onLine = [&](const QString& line) {
+        if (line != "-> WAITING 5 SECONDS FOR BOOT DEVICE")
+            return;
+        portWasOpen = port.Connected();
+        std::thread thread(intrude);
+        thread.join();
+    };
+    Update();
+
+    EXPECT_FALSE(portWasOpen);
+    const QString inUse = "COM Port Error: the port is in use by another program: " + otherName;
+    EXPECT_EQ(refusals, QStringList(2, inUse));
+    EXPECT_TRUE(otherLines.isEmpty()) << otherLines.join('\n').toStdString();
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+    EXPECT_EQ(view.lines, CompleteLog);
+    EXPECT_EQ(Received("os.bin"), PaddedOS());
+    EXPECT_EQ(Received("ext.bin"), extFile);
+    ExpectIdleAgain();
+
+    // Once the update is over, the port is free for the other.
+    PortClaim after;
+    EXPECT_EQ(after.Claim(otherName).status, PortClaim::Status::Claimed);
 }
 
 TEST_F(UpdateSequenceTest, MissingConfirmationStillGoesOnToTheExternalImage) {

@@ -34,3 +34,15 @@ TEST(ComErrorTest, MessageForms) {
     EXPECT_EQ(unknown.Message(),
               QStringLiteral("COM Port Error: Unknown Error #42 on EnumComPorts"));
 }
+
+// A port claimed by another program is refused like a held open (code 1, the system's in-use
+// error), but says so, where a held open can only say that it failed.
+TEST(ComErrorTest, ClaimedPortSaysItIsInUse) {
+    const EComPortClaimed claimed(11, QStringLiteral("/dev/pts/3"));
+    EXPECT_EQ(claimed.Message(),
+              QStringLiteral("COM Port Error: the port is in use by another program: /dev/pts/3"));
+    EXPECT_EQ(claimed.Code, CE_OpenFailed);
+    EXPECT_EQ(claimed.WinCode, 11u);
+    const EComPortExt& asOpenError = claimed;
+    EXPECT_EQ(asOpenError.Code, CE_OpenFailed);
+}

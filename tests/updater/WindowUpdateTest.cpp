@@ -2,6 +2,7 @@
 #include "flashing/DeviceFlasher.h"
 #include "serial/TComComboBox.h"
 #include "serial/TComPort.h"
+#include "support/ClaimHolder.h"
 #include "support/RecordingPresenter.h"
 #include "support/SimDevice.h"
 #include "support/TestHttpServer.h"
@@ -318,6 +319,57 @@ TEST_F(WindowUpdateTest, PortThatVanishesMidTransferReachesTheErrorReportAndIdle
     EXPECT_EQ(Log().last(), "-> STARTING OS FLASH UPDATE  [OK]");
     // The device vanished before it acknowledged the last block it took.
     EXPECT_EQ(Find<QLabel>("lblBlock")->text(), "Block: 10");
+    ExpectIdle();
+}
+
+// Another program on the same device, here one that holds the device's claim as a running
+// quillmoor-flash does: while it holds it, "Update Quillmoor" says the port is in use and
+// touches nothing; killed, it holds nothing, and the update goes through. During that update
+// the window holds the device in turn, also while the port is closed for the restart wait.
+TEST_F(WindowUpdateTest, PortClaimedByAnotherProgramIsInUseUntilThatProgramIsKilled) {
+    Start();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return Find<QPushButton>("btnOS")->isEnabled(); }, ReadyWithinMs));
+    ASSERT_FALSE(Find<QTimer>("tmSearch")->isActive());
+    const QStringList before = Log();
+    TestPresenter().boxes.clear();
+
+    ClaimHolder holder;
+    ASSERT_EQ(holder.Start(sim->Path()), "claimed");
+    ClickUpdate();
+    ASSERT_EQ(TestPresenter().boxes.size(), 1);
+    const auto& box = TestPresenter().boxes[0];
+    EXPECT_EQ(box.icon, MessagePresenter::Icon::Error);
+    EXPECT_EQ(box.text,
+              "COM Port Error: the port is in use by another program: " + sim->Path() + ".");
+    EXPECT_EQ(Log(), before);
+    EXPECT_EQ(Received("os.bin"), QByteArray());
+    ExpectIdle();
+
+    holder.Kill();
+    TestPresenter().boxes.clear();
+    // The restart wait between the images holds the window thread; the other program tries
+    // as it begins, with the port closed.
+    QString duringWait;
+    auto* memo = Find<MonitorMemo>("lstMonitor");
+    const auto watch = QObject::connect(memo, &QPlainTextEdit::textChanged, [&] {
+        if (!duringWait.isEmpty() ||
+            memo->Lines().value(memo->Lines().size() - 1) != "-> WAITING 5 SECONDS FOR BOOT DEVICE")
+            return;
+        ClaimHolder late;
+        duringWait = late.Start(sim->Path());
+        if (window->ComPort().Connected())
+            duringWait += " (the port was open)";
+    });
+    ClickUpdate();
+    QObject::disconnect(watch);
+    EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+    EXPECT_EQ(duringWait, "in use");
+    EXPECT_EQ(Log(), before + UpdateLines);
+    EXPECT_EQ(Received("os.bin"), osImage + QByteArray(4, '\x1A'));
+    EXPECT_EQ(Received("ext.bin"), extImage);
     ExpectIdle();
 }
 
