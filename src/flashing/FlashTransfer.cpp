@@ -180,17 +180,13 @@ bool TFlashTransfer::SendBlocks() {
 
         while (rx.eventCount < BlockEventLimit && !ledger.Accepted() && canPasses < CancelPasses &&
                !view_.AbortRaised() && !silence.Expired()) {
-            WaitPass();
-            TakeAnswers(ledger);
+            BlockPass(ledger, canPasses);
             if (ledger.ResendDue(link_.NowMs(), rx.lastByte)) {
                 view_.AppendLine(QStringLiteral("- NAK -"));
                 view_.SetStatusText(0, QStringLiteral("NAK"));
                 SendCopy(ledger, TSendBuffer::Size);
                 SleepMs(PauseMs);
             }
-            if (rx.lastByte == DeviceProtocol::CAN)
-                ++canPasses;
-            link_.CheckPortAlive();
         }
         if (view_.AbortRaised() || canPasses >= CancelPasses)
             return ReportStopped(canPasses >= CancelPasses);
@@ -202,13 +198,8 @@ bool TFlashTransfer::SendBlocks() {
         }
         // Other copies of this block may still be answered; the next block waits for those
         // answers, so that none is taken for its own.
-        while (!ledger.Settled(link_.NowMs()) && canPasses < CancelPasses && !view_.AbortRaised()) {
-            WaitPass();
-            TakeAnswers(ledger);
-            if (rx.lastByte == DeviceProtocol::CAN)
-                ++canPasses;
-            link_.CheckPortAlive();
-        }
+        while (!ledger.Settled(link_.NowMs()) && canPasses < CancelPasses && !view_.AbortRaised())
+            BlockPass(ledger, canPasses);
         if (view_.AbortRaised() || canPasses >= CancelPasses)
             return ReportStopped(canPasses >= CancelPasses);
         view_.SetStatusText(0, QStringLiteral("ACK"));
@@ -220,6 +211,15 @@ bool TFlashTransfer::SendBlocks() {
 void TFlashTransfer::SendCopy(AnswerLedger& ledger, int bytes) {
     ledger.Sent(link_.NowMs());
     link_.WriteSendBuffer(bytes);
+}
+
+void TFlashTransfer::BlockPass(AnswerLedger& ledger, uint8_t& canPasses) {
+    WaitPass();
+    TakeAnswers(ledger);
+    // Passes that find CAN are counted, not CAN bytes, over the whole image.
+    if (link_.Rx().lastByte == DeviceProtocol::CAN)
+        ++canPasses;
+    link_.CheckPortAlive();
 }
 
 void TFlashTransfer::TakeAnswers(AnswerLedger& ledger) {

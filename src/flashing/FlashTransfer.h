@@ -66,6 +66,8 @@ private:
     void SendCopy(AnswerLedger& ledger, int bytes);
     // Gives the ledger the receive events that arrived since it last looked.
     void TakeAnswers(AnswerLedger& ledger);
+    // One pass of a block's wait: pending events, their answers, a CAN counted.
+    void BlockPass(AnswerLedger& ledger, uint8_t& canPasses);
 
     TDeviceLink& link_;
     UpdaterView& view_;
