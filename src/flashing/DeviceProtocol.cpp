@@ -33,7 +33,8 @@ bool ReplyHasDevicePrefix(const QByteArray& reply) {
 }
 
 bool ReplyIsSentenceText(const QByteArray& reply) {
-    if (!reply.contains('$'))
+    // The probe's window may hold no more than the tail of one sentence: no '$' need be in it.
+    if (reply.isEmpty())
         return false;
     for (const char c : reply)
         if ((c < 0x20 || c > 0x7E) && c != '\r' && c != '\n')

@@ -34,7 +34,7 @@ BlockHeader HeaderForSequence(uint8_t sequence);
 
 // True when the probe reply begins like a device sentence.
 bool ReplyHasDevicePrefix(const QByteArray& reply);
-// True when the reply is sentence text (printable, with a '$'), whatever its start: a device
+// True when the reply is text (printable, lines), whatever its start: a device
 // that talks without pause may have been caught mid-sentence and be worth asking again.
 bool ReplyIsSentenceText(const QByteArray& reply);
 

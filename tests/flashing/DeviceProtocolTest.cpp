@@ -118,6 +118,20 @@ INSTANTIATE_TEST_SUITE_P(
                       PrefixCase{"Empty", "", false}, PrefixCase{"Gp", "$GP", false}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// A reply worth asking for again: text, however it starts, also a sentence's tail alone.
+TEST(SentenceText, IsPrintableLinesWhateverTheStart) {
+    const std::pair<QByteArray, bool> cases[] = {
+        {"MC,143911.00,A,5130.1234,N,00007.5678,W,0.0,0.0,111226", true},
+        {"4807.038,N*6A\r\n$GPRMC,123519\r\n", true},
+        {"$GPVTG,054.7,T*48\r\n", true},
+        {QByteArray("\x93\xfe\x00\x12", 4), false},
+        {"GPRMC,1\x15", false},
+        {"", false},
+    };
+    for (const auto& [reply, text] : cases)
+        EXPECT_EQ(ReplyIsSentenceText(reply), text) << reply.toStdString();
+}
+
 TEST(ClassifyByte, KnowsAckNakCan) {
     EXPECT_EQ(ClassifyByte(0x06), Reply::Ack);
     EXPECT_EQ(ClassifyByte(0x15), Reply::Nak);
