@@ -6,8 +6,9 @@
 
 // What a console program needs of its platform.
 
-// Before the application object exists: no window system is needed (Unix), and the console
-// understands the escape sequences that rewrite lines (Windows).
+// Before the application object exists: no window system is needed and a closed output
+// raises no signal (Unix), and the console understands the escape sequences that rewrite
+// lines (Windows).
 void PrepareConsole();
 
 // Whether stream goes to a terminal.

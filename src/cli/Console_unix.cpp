@@ -3,12 +3,17 @@
 #include "app/SignalWatcher.h"
 
 #include <QtGlobal>
+#include <csignal>
 #include <unistd.h>
 
 void PrepareConsole() {
     // The widgets the components make (never shown) need a platform, but not a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A reader that went away or a full file ends the output, not the program: a device cut
+    // off mid-image would stay in its boot loader. Writes fail instead, and the printer stops.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool IsTerminal(FILE* stream) {

@@ -160,10 +160,8 @@ int FlashProgram::List() {
                  {QStringLiteral("device"), probe->Result() == DeviceJob::Outcome::Answered},
                  {QStringLiteral("state"), state}});
         else
-            std::printf("%s  %s\n", probe->Port().leftJustified(width).toLocal8Bit().constData(),
-                        state.toLocal8Bit().constData());
+            printer_.Print(QStringLiteral("%1  %2").arg(probe->Port().leftJustified(width), state));
     }
-    std::fflush(stdout);
     return answering > 0 ? AllUpdated : NoDevice;
 }
 

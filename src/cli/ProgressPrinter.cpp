@@ -11,11 +11,6 @@ constexpr int RedrawMs = 200;
 constexpr qint64 SilenceShownMs = 3000;
 const QString UnconfirmedText = QStringLiteral("the device did not confirm the end of the image");
 
-void Put(FILE* stream, const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stream);
-    std::fflush(stream);
-}
-
 QString Clock(int seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
@@ -287,6 +282,18 @@ void ProgressPrinter::Redraw() {
     Put(out_, text);
     drawn_ = int(rows_.size());
     dirty_ = false;
+}
+
+void ProgressPrinter::Print(const QString& line) {
+    Line(line);
+}
+
+void ProgressPrinter::Put(FILE* stream, const QString& text) {
+    bool& failed = stream == out_ ? outFailed_ : errFailed_;
+    if (failed)
+        return;
+    if (std::fputs(text.toLocal8Bit().constData(), stream) < 0 || std::fflush(stream) != 0)
+        failed = true;
 }
 
 void ProgressPrinter::WriteJson(const QJsonObject& object) {

@@ -38,6 +38,8 @@ public:
     void Summary(const QString& text, const QJsonObject& event);
     // Leaves the device lines as they are, below the cursor.
     void Finish();
+    // A line of output as it is, in every style (a listing).
+    void Print(const QString& line);
 
     // A Monitor log text without its arrows, dashes and [ERROR].
     static QString MonitorText(QString line);
@@ -55,6 +57,9 @@ private:
     Row& RowOf(const QString& port);
     QString ProgressText(const DeviceReport& report) const;
     void Line(const QString& text);
+    // Writes to out_ or err_; a stream that failed once (a closed pipe, a full file) is left
+    // alone from then on, and the work goes on without it.
+    void Put(FILE* stream, const QString& text);
     void Redraw();
     void EraseRows();
     void WriteJson(const QJsonObject& object);
@@ -64,6 +69,8 @@ private:
     bool quiet_;
     FILE* out_;
     FILE* err_;
+    bool outFailed_ = false;
+    bool errFailed_ = false;
     QList<Row> rows_;
     int drawn_ = 0;
     bool dirty_ = false;

@@ -2,7 +2,8 @@
 """quillmoor-flash against simulated devices: one case per run, named on the command line.
 
 Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
-                                interrupt, terminal, two-programs, web, device-answers)
+                                interrupt, terminal, two-programs, web, device-answers,
+                                closed-output)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -11,6 +12,7 @@ import json
 import os
 import pty
 import re
+import resource
 import select
 import signal
 import subprocess
@@ -443,6 +445,53 @@ def case_device_answers(ws):
               reason in failed[0]["reason"], f"{options}: failed {failed}")
         check(device.received("ext") is None, f"{options}: the external image went in")
     check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+
+
+def case_closed_output(ws):
+    """A reader that goes away, or a file that may grow no further, ends the output but not the
+    update: the device ends with both images, the status is as usual, nothing is left behind."""
+    package, os_image, ext_image = make_package(ws)
+    rows = [("pipe", lines) for lines in (1, 6, 40)] + [("file-limit", 300)]
+    for kind, amount in rows:
+        name = f"{kind}-{amount}"
+        device = SimDevice(ws, sim_program(), pace=False, name=name)
+        run = Run(ws, name, [device.port])
+        args = [program(), "--json", "--port", device.port, package]
+        err_path = ws.sub(name, "stderr")
+        with open(err_path, "w") as err_file:
+            if kind == "pipe":
+                child = subprocess.Popen(args, env=run.env, stdin=subprocess.DEVNULL,
+                                         stdout=subprocess.PIPE, stderr=err_file)
+                seen = [child.stdout.readline() for _ in range(amount)]
+                check(all(seen), f"{name}: the output ended early: {seen}")
+                child.stdout.close()
+            else:
+                # The limit holds for every file the program writes, the firmware's copies
+                # too: stdout is a file already near a limit that leaves room for them.
+                out_path = ws.sub(name, "stdout")
+                size = 8 << 20
+                with open(out_path, "wb") as out_file:
+                    out_file.truncate(size - amount)
+
+                def limit():
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+                with open(out_path, "ab") as out_file:
+                    child = subprocess.Popen(args, env=run.env, stdin=subprocess.DEVNULL,
+                                             stdout=out_file, stderr=err_file,
+                                             preexec_fn=limit)
+            try:
+                status = child.wait(timeout=240)
+            finally:
+                if child.poll() is None:
+                    child.kill()
+                    child.wait()
+        with open(err_path) as f:
+            err = f.read()
+        check(status == 0, f"{name}: exit status {status}, stderr: {err}")
+        check(device_holds(device, os_image, ext_image), f"{name}: the device lacks an image")
+        check(run.leftovers() == [], f"{name}: left behind: {run.leftovers()}")
+        if kind == "file-limit":
+            check(os.path.getsize(out_path) == size, f"{name}: the output did not reach the limit")
 
 
 def case_wine_port(ws, build):
