@@ -15,7 +15,7 @@ namespace {
 // The ZIP component's message boxes, as error lines.
 class PrintedMessages : public MessagePresenter {
 public:
-    PrintedMessages(ProgressPrinter& printer, const FirmwareSource*& firmware)
+    PrintedMessages(ProgressPrinter& printer, FirmwareSource* const& firmware)
         : printer_(printer), firmware_(firmware) {}
     void ShowMessage(const QString&, const QString& text, Icon) override {
         printer_.Error(firmware_ ? firmware_->Subject() : QString(),
@@ -24,7 +24,7 @@ public:
 
 private:
     ProgressPrinter& printer_;
-    const FirmwareSource*& firmware_;
+    FirmwareSource* const& firmware_;
 };
 
 class PresenterScope {
@@ -42,17 +42,38 @@ FlashProgram::FlashProgram(const FlashCommandLine& line, ProgressPrinter& printe
 FlashProgram::~FlashProgram() = default;
 
 int FlashProgram::Run() {
-    const FirmwareSource* shown = nullptr;
-    PrintedMessages messages(printer_, shown);
+    PrintedMessages messages(printer_, firmware_);
     PresenterScope presenter(messages);
     if (line_.action == FlashCommandLine::Action::List)
-        return List();
+        return Guarded(&FlashProgram::List);
+    const int status = Guarded(&FlashProgram::LoadAndUpdate);
+    Summarise(status);
+    return status;
+}
+
+int FlashProgram::Guarded(int (FlashProgram::*part)()) {
+    QString problem;
+    try {
+        return (this->*part)();
+    } catch (const std::exception& error) {
+        problem = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+        problem = QStringLiteral("unknown error");
+    }
+    printer_.Error(QString(), QStringLiteral("internal error: ") + problem);
+    return images_.IsEmpty() ? NoFirmware : DeviceFailed;
+}
+
+int FlashProgram::LoadAndUpdate() {
+    // The work folder goes with the firmware, before the summary, however the update ends.
+    struct Reset {
+        FirmwareSource*& firmware;
+        ~Reset() { firmware = nullptr; }
+    };
     FirmwareSource firmware(printer_);
     firmware_ = &firmware;
-    shown = &firmware;
-    const int status = Update();
-    firmware_ = nullptr;
-    return status;
+    Reset reset{firmware_};
+    return Update();
 }
 
 void FlashProgram::Stop() {
@@ -212,19 +233,15 @@ int FlashProgram::Update() {
 
 int FlashProgram::Conclude(const Jobs& jobs, bool named) {
     using Outcome = DeviceJob::Outcome;
-    int found = 0;
-    int updated = 0;
     bool trouble = false;
     bool leftOut = false;
-    QStringList failed;
-    QStringList unconfirmed;
     for (const auto& job : jobs) {
         const Outcome outcome = job->Result();
-        found += job->DeviceFound() ? 1 : 0;
-        updated += outcome == Outcome::Updated ? 1 : 0;
+        found_ += job->DeviceFound() ? 1 : 0;
+        updated_ += outcome == Outcome::Updated ? 1 : 0;
         if (outcome == Outcome::Updated) {
             if (job->Unconfirmed())
-                unconfirmed << job->Port();
+                unconfirmed_ << job->Port();
             continue;
         }
         const QString reason = outcome == Outcome::Aborted
@@ -245,7 +262,7 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
             continue;
         }
         trouble = true;
-        failed << job->Port();
+        failed_ << job->Port();
         printer_.Error(job->Port(), reason);
     }
     // No device at all is its own status, unless a named port failed for another reason.
@@ -254,26 +271,29 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
         unreachable |=
             named && (job->Result() == Outcome::InUse || job->Result() == Outcome::Failed);
     int status = AllUpdated;
-    if (stop_ || (trouble && found > 0) || (found == 0 && unreachable) || leftOut)
+    if (stop_ || (trouble && found_ > 0) || (found_ == 0 && unreachable) || leftOut)
         status = DeviceFailed;
-    else if (found == 0)
+    else if (found_ == 0)
         status = NoDevice;
+    return status;
+}
+
+void FlashProgram::Summarise(int status) {
     QString text = QStringLiteral("%1 of %2 %3 updated")
-                       .arg(updated)
-                       .arg(found)
-                       .arg(found == 1 ? QStringLiteral("device") : QStringLiteral("devices"));
-    if (!unconfirmed.isEmpty())
-        text += QStringLiteral(" (unconfirmed: %1)").arg(unconfirmed.join(QStringLiteral(", ")));
-    if (!failed.isEmpty())
-        text += QStringLiteral("; failed: ") + failed.join(QStringLiteral(", "));
+                       .arg(updated_)
+                       .arg(found_)
+                       .arg(found_ == 1 ? QStringLiteral("device") : QStringLiteral("devices"));
+    if (!unconfirmed_.isEmpty())
+        text += QStringLiteral(" (unconfirmed: %1)").arg(unconfirmed_.join(QStringLiteral(", ")));
+    if (!failed_.isEmpty())
+        text += QStringLiteral("; failed: ") + failed_.join(QStringLiteral(", "));
     if (stop_)
         text += QStringLiteral(" (stopped)");
     printer_.Summary(text,
                      {{QStringLiteral("event"), QStringLiteral("summary")},
-                      {QStringLiteral("updated"), updated},
-                      {QStringLiteral("found"), found},
-                      {QStringLiteral("failed"), QJsonArray::fromStringList(failed)},
-                      {QStringLiteral("unconfirmed"), QJsonArray::fromStringList(unconfirmed)},
+                      {QStringLiteral("updated"), updated_},
+                      {QStringLiteral("found"), found_},
+                      {QStringLiteral("failed"), QJsonArray::fromStringList(failed_)},
+                      {QStringLiteral("unconfirmed"), QJsonArray::fromStringList(unconfirmed_)},
                       {QStringLiteral("status"), status}});
-    return status;
 }

@@ -36,6 +36,7 @@ private:
 
     int List();
     int Update();
+    int LoadAndUpdate();
     bool ListPorts(QStringList& ports);
     std::unique_ptr<DeviceJob> MakeJob(DeviceJob::Mode mode, const QString& port);
     // Runs every job at once and returns when all have ended.
@@ -43,6 +44,10 @@ private:
     // The first port in the list's order where a device answers, or the empty text.
     QString Search(const QStringList& ports);
     int Conclude(const Jobs& jobs, bool named);
+    // The last words of every update run, whichever way it ends.
+    void Summarise(int status);
+    // Runs a part of the run; what escapes it is said and ends the run with a failure status.
+    int Guarded(int (FlashProgram::*part)());
 
     FlashCommandLine line_;
     ProgressPrinter& printer_;
@@ -50,4 +55,9 @@ private:
     FirmwareSource* firmware_ = nullptr;
     TImageList images_;
     QString workDirectory_;
+    // The devices' tally, for the summary.
+    int found_ = 0;
+    int updated_ = 0;
+    QStringList failed_;
+    QStringList unconfirmed_;
 };

@@ -3,7 +3,7 @@
 
 Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
                                 interrupt, terminal, two-programs, web, device-answers,
-                                closed-output)
+                                closed-output, every-exit)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -492,6 +492,51 @@ def case_closed_output(ws):
         check(run.leftovers() == [], f"{name}: left behind: {run.leftovers()}")
         if kind == "file-limit":
             check(os.path.getsize(out_path) == size, f"{name}: the output did not reach the limit")
+
+
+def case_every_exit(ws):
+    """However the program ends, its last line is the summary with the exit status, and the
+    work folder is gone."""
+    package, _, _ = make_package(ws)
+    no_images, _, _ = make_package(ws, "other.zip", {"readme.txt": b"no firmware here"})
+    closed = "http://127.0.0.1:9"  # the discard port: nobody answers there
+    silent = [SimDevice(ws, sim_program(), ["--no-answer"], pace=False, name=f"silent{i}")
+              for i in range(3)]
+    good = SimDevice(ws, sim_program(), pace=False, name="good")
+    cancelling = SimDevice(ws, sim_program(), ["--can-block", "3"], pace=False, name="can")
+    searched = [device.port for device in silent]
+    rows = [
+        ("bad package", ["--port", good.port, no_images], 4, None),
+        ("server failure", ["--port", good.port, "--server", closed], 4, None),
+        ("no device", [package], 3, None),
+        ("stopped searching", [package], 1, signal.SIGTERM),
+        ("device fails", ["--port", cancelling.port, package], 1, None),
+        ("success", ["--port", good.port, package], 0, None),
+    ]
+    for name, args, expected, stop in rows:
+        run = Run(ws, name.replace(" ", "-"), searched)
+        child = subprocess.Popen([program(), "--json", *args], env=run.env,
+                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, text=True)
+        try:
+            if stop:
+                first = json.loads(child.stdout.readline())
+                check(first["event"] == "firmware", f"{name}: first event {first}")
+                time.sleep(0.5)  # the search of the silent ports has begun
+                child.send_signal(stop)
+            out, err = child.communicate(timeout=240)
+        finally:
+            if child.poll() is None:
+                child.kill()
+                child.wait()
+        if stop:
+            out = json.dumps(first) + "\n" + out
+        events = json_lines(out)
+        check(child.returncode == expected,
+              f"{name}: exit status {child.returncode}, not {expected}; {err}")
+        check(events and events[-1]["event"] == "summary" and
+              events[-1]["status"] == expected, f"{name}: last event {events[-1:]}")
+        check(run.leftovers() == [], f"{name}: left behind: {run.leftovers()}")
 
 
 def case_wine_port(ws, build):
