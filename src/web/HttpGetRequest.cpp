@@ -36,6 +36,9 @@ bool THttpGetRequest::Open(const QString& url, const RawHeaders& extraHeaders, c
     responded = false;
     finished = false;
     status = 0;
+    stalled = false;
+    windowBytes = 0;
+    window.start();
 
     QNetworkRequest request{QUrl(url)};
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
@@ -68,6 +71,12 @@ bool THttpGetRequest::Open(const QString& url, const RawHeaders& extraHeaders, c
             Close();
             return false;
         }
+        // The headers are far below the floor: they must be in within the first window.
+        if (floor && window.elapsed() >= floor->windowMs) {
+            stalled = true;
+            Close();
+            return false;
+        }
         WaitPass();
     }
     const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -77,6 +86,16 @@ bool THttpGetRequest::Open(const QString& url, const RawHeaders& extraHeaders, c
     }
     status = code.toInt();
     return true;
+}
+
+bool THttpGetRequest::Starved() {
+    if (!floor || window.elapsed() < floor->windowMs)
+        return false;
+    if (windowBytes < floor->minBytes)
+        return true;
+    window.restart();
+    windowBytes = 0;
+    return false;
 }
 
 uint64_t THttpGetRequest::ContentLength() const {
@@ -90,8 +109,16 @@ int64_t THttpGetRequest::Read(char* buffer, int64_t max, const bool* cancel) {
     for (;;) {
         if (!reply || Cancelled(cancel))
             return -1;
-        if (reply->bytesAvailable() > 0)
-            return reply->read(buffer, max);
+        if (!finished && Starved()) {
+            stalled = true;
+            Close();
+            return -1;
+        }
+        if (reply->bytesAvailable() > 0) {
+            const int64_t got = reply->read(buffer, max);
+            windowBytes += got > 0 ? got : 0;
+            return got;
+        }
         if (finished)
             return IsTransportError(reply->error()) ? -1 : 0;
         WaitPass();

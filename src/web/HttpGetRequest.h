@@ -1,10 +1,14 @@
 #pragma once
 
+#include "web/TransferFloor.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 class QNetworkReply;
 class THttpSession;
@@ -19,6 +23,11 @@ public:
     ~THttpGetRequest();
     THttpGetRequest(const THttpGetRequest&) = delete;
     THttpGetRequest& operator=(const THttpGetRequest&) = delete;
+
+    // With a floor, a server that sends too little (see TransferFloor) ends Open or Read as a
+    // failure, and Stalled() says so. Without one only the transfer time-out applies.
+    void SetFloor(const TransferFloor& floor) { this->floor = floor; }
+    bool Stalled() const { return stalled; }
 
     // Sends the request (redirects followed, never from or into a cache) and waits for the
     // final response. False when the address cannot be opened or cancel was raised.
@@ -39,10 +48,17 @@ public:
 
 private:
     bool Cancelled(const bool* cancel) const { return cancel && *cancel; }
+    // Whether the window that ran out brought less than the floor; a window that brought
+    // enough starts the next one.
+    bool Starved();
 
     THttpSession& session;
     QNetworkReply* reply = nullptr;
     bool responded = false;
     bool finished = false;
     int status = 0;
+    std::optional<TransferFloor> floor;
+    QElapsedTimer window;
+    qint64 windowBytes = 0;
+    bool stalled = false;
 };

@@ -166,7 +166,7 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
     request.Close();
     file.Discard();
     if (copied.failure == ErrorReadingSource)
-        RaiseError(copied.failure, QStringLiteral("Error reading source file ") + item.URL);
+        RaiseError(copied.failure, ReadingFailure(request, item.URL));
     else if (copied.failure == ErrorWritingTarget)
         RaiseError(copied.failure, QStringLiteral("Error writing to destination file ") + target);
     return copied.any && kept;
@@ -174,11 +174,18 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
 
 bool TWebGet::OpenRequest(THttpGetRequest& request, const TWebGetItem& item,
                           const QString& target) {
+    request.SetFloor(Floor);
     const bool opened = request.Open(item.URL, AuthorizationHeaders(item), &dialog->CancelFlag());
     ProcessMessages();
     if (!opened && CancelRaised()) {
         // A cancelled transfer leaves no file, even when it never got to the server.
         QFile::remove(target);
+        return false;
+    }
+    // A server that answers too slowly to be waited for is a failed download, not a
+    // missing file.
+    if (!opened && request.Stalled()) {
+        RaiseError(ErrorReadingSource, ReadingFailure(request, item.URL));
         return false;
     }
     if (!opened) {
@@ -239,6 +246,13 @@ TWebGet::Copied TWebGet::CopyBody(THttpGetRequest& request, OutputFile& file, ui
     if (total > 0 && received != total && !CancelRaised())
         copied.failure = ErrorReadingSource;
     return copied;
+}
+
+QString TWebGet::ReadingFailure(const THttpGetRequest& request, const QString& url) const {
+    QString text = QStringLiteral("Error reading source file ") + url;
+    if (request.Stalled())
+        text += QStringLiteral(" (the server sent %1)").arg(Floor.Shortfall());
+    return text;
 }
 
 void TWebGet::WriteFailed(OutputFile& file) {

@@ -3,6 +3,7 @@
 #include "web/ItemCollection.h"
 #include "web/TransferDialog.h"
 #include "web/TransferDialogSettings.h"
+#include "web/TransferFloor.h"
 
 #include <QPointer>
 #include <QString>
@@ -59,6 +60,8 @@ public:
     TTransferDialogSettings DialogSettings;
     // A body that states no length is given up beyond this many bytes.
     uint64_t MaxUnsizedBytes = uint64_t(256) * 1024 * 1024;
+    // A server that sends less than this has stalled: the item fails (OnError code 4).
+    TransferFloor Floor = TransferFloor::Default();
     // What a download must leave free on the target's disk, before and while it writes.
     int64_t MinFreeSpace;
     // Empty: the system's proxy settings; otherwise "host[:port]" of an HTTP proxy.
@@ -114,6 +117,8 @@ private:
     bool OpenRequest(THttpGetRequest& request, const TWebGetItem& item, const QString& target);
     // Copies the body into file while the dialog shows the progress.
     Copied CopyBody(THttpGetRequest& request, OutputFile& file, uint64_t total, int fileNumber);
+    // "Error reading source file URL", with the reason when the server stalled.
+    QString ReadingFailure(const THttpGetRequest& request, const QString& url) const;
     [[noreturn]] static void WriteFailed(OutputFile& file);
     bool EnoughSpace(const QString& dir, uint64_t needed) const;
     bool CancelRaised() const;

@@ -3,7 +3,7 @@
 
 Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
                                 interrupt, terminal, two-programs, web, device-answers,
-                                closed-output, every-exit)
+                                closed-output, every-exit, web-stalled)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -391,6 +391,26 @@ def case_web(ws):
     downloads = [e for e in events if e["event"] == "download"]
     check(downloads and downloads[-1]["percent"] == 100, f"download events: {downloads}")
     check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+
+
+def case_web_stalled(ws):
+    """A server that sends the package, or even its headers, two bytes a second fails the
+    download once a window brings less than the floor (short here), and no device is touched."""
+    device = SimDevice(ws, sim_program(), pace=False)
+    for part in ("body", "head"):
+        server = UpdateServer(ws, seed=9, options=[f"--trickle-{part}", "QLMUpdate.zip"],
+                              name=f"www-{part}")
+        run = Run(ws, part, [device.port], env={"QLM_DOWNLOAD_FLOOR": "1024/2000"})
+        status, out, err = run("--json", "--server", server.url, "--port", device.port,
+                               timeout=120)
+        check(status == 4, f"{part}: exit status {status}: {err}")
+        check("the package download failed" in err and "less than 1024 bytes in 2 s" in err,
+              f"{part}: stderr {err}")
+        events = json_lines(out)
+        check(events[-1]["event"] == "summary" and events[-1]["status"] == 4,
+              f"{part}: last event {events[-1:]}")
+        check(device.received("os") is None, f"{part}: the device was written")
+        check(run.leftovers() == [], f"{part}: left behind: {run.leftovers()}")
 
 
 def case_device_answers(ws):

@@ -105,8 +105,27 @@ void TestHttpServer::Answer(QTcpSocket* socket, const QString& path) {
     if (!route.location.isEmpty())
         head += "Location: " + route.location + "\r\n";
     head += "Connection: close\r\n\r\n";
+    if (route.headTrickleMs > 0) {
+        auto* timer = new QTimer(socket);
+        auto sent = std::make_shared<qsizetype>(0);
+        connect(timer, &QTimer::timeout, socket, [this, socket, timer, route, head, sent] {
+            if (*sent < head.size()) {
+                socket->write(head.mid((*sent)++, 1));
+                return;
+            }
+            timer->stop();
+            TestRoute rest = route;
+            rest.headTrickleMs = 0;
+            SendBody(socket, rest);
+        });
+        timer->start(route.headTrickleMs);
+        return;
+    }
     socket->write(head);
+    SendBody(socket, route);
+}
 
+void TestHttpServer::SendBody(QTcpSocket* socket, const TestRoute& route) {
     if (route.endless) {
         // Refilled as the client takes it, so the server's buffer stays small.
         const QByteArray piece = route.body.isEmpty() ? QByteArray(64 * 1024, 'z') : route.body;

@@ -20,6 +20,8 @@ struct TestRoute {
     int trickleBytes = 1;
     // The body in chunked encoding; a Content-Length is still sent when sendLength is set.
     bool chunked = false;
+    // With headTrickleMs set the status line and headers go out a byte per interval first.
+    int headTrickleMs = 0;
     // After the body, more bytes for as long as the client reads (no length is sent).
     bool endless = false;
 };
@@ -44,6 +46,7 @@ public:
 private:
     void Serve(class QTcpSocket* socket);
     void Answer(QTcpSocket* socket, const QString& path);
+    void SendBody(QTcpSocket* socket, const TestRoute& route);
 
     bool Listen();
 

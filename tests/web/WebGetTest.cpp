@@ -142,6 +142,48 @@ TEST_F(WebGetTest, OutcomesByResponse) {
     }
 }
 
+TEST_F(WebGetTest, ServersBelowTheFloorFailAsDownloads) {
+    // A short floor; every stalled server below would otherwise keep the download for hours.
+    get.Floor = TransferFloor{.windowMs = 1000, .minBytes = 1024};
+    get.DialogSettings.ShowDialog = false;
+    const QByteArray body = Payload(40000);
+    struct Case {
+        const char* path;
+        TestRoute route;
+        bool done;
+    } cases[] = {
+        // Well above the floor, in pieces: every window brings plenty.
+        {"/steady/QLMUpdate.zip", TestRoute{.body = body, .trickleMs = 100, .trickleBytes = 4000},
+         true},
+        // Two bytes a second with a correct length.
+        {"/trickle/QLMUpdate.zip", TestRoute{.body = body, .trickleMs = 500, .trickleBytes = 1},
+         false},
+        // The headers themselves a byte at a time.
+        {"/slow-head/QLMUpdate.zip", TestRoute{.body = body, .headTrickleMs = 100}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        server.Route(c.path, c.route);
+        get.Items.Clear();
+        errors.clear();
+        infos.clear();
+        TWebGetItem& item = AddItem(c.path);
+        get.Execute();
+        EXPECT_EQ(item.Done, c.done);
+        EXPECT_TRUE(notFound.isEmpty()) << notFound.join(' ').toStdString();
+        if (c.done) {
+            EXPECT_EQ(ReadFile(Target("QLMUpdate.zip")), body);
+            EXPECT_TRUE(errors.empty());
+            continue;
+        }
+        EXPECT_FALSE(QFile::exists(Target("QLMUpdate.zip")));
+        EXPECT_EQ(errors, std::vector<int>{4});
+        ASSERT_EQ(infos.size(), 1);
+        EXPECT_TRUE(infos[0].endsWith("(the server sent less than 1024 bytes in 1 s)"))
+            << infos[0].toStdString();
+    }
+}
+
 TEST_F(WebGetTest, KeepsTheDiskReserveFree) {
     const int64_t free = FreeDiskSpace(temp.path());
     ASSERT_GT(free, DiskSpaceReserve);

@@ -128,13 +128,14 @@ class Workspace:
 class UpdateServer:
     """The version file and the firmware package, served on 127.0.0.1."""
 
-    def __init__(self, ws, version="2.17", seed=1):
-        self.root = ws.sub("www")
+    def __init__(self, ws, version="2.17", seed=1, options=(), name="www"):
+        self.root = ws.sub(name)
         subprocess.run([sys.executable, os.path.join(SERVER_DIR, "make_package.py"), self.root,
                         "--version", version, "--seed", str(seed)],
                        check=True, stdout=subprocess.DEVNULL)
         self.version = version
-        self.child = ws.start([sys.executable, os.path.join(SERVER_DIR, "serve.py"), self.root])
+        self.child = ws.start([sys.executable, os.path.join(SERVER_DIR, "serve.py"), self.root,
+                               *options])
         self.url = read_first_line(self.child.process, 20, "the update server")
 
     def image(self, name):
