@@ -102,5 +102,5 @@ void FirmwareSource::SetWebCaption(const QString& caption) {
     // "Firmware Webcheck (Vers.: 2.17)": the version the server offers.
     const int at = caption.indexOf(QLatin1String("Vers.: "));
     if (at >= 0)
-        version_ = caption.mid(at + 7).chopped(1);
+        version_ = caption.mid(at + 7).chopped(1).trimmed();
 }

@@ -1,5 +1,8 @@
 #include "cli/ProgressPrinter.h"
 
+#include "cli/PrintableText.h"
+
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
 
@@ -10,6 +13,24 @@ constexpr int RedrawMs = 200;
 // A transfer that has not moved on for this long says so instead of showing its old rate.
 constexpr qint64 SilenceShownMs = 3000;
 const QString UnconfirmedText = QStringLiteral("the device did not confirm the end of the image");
+
+QJsonValue Printable(const QJsonValue& value) {
+    if (value.isString())
+        return PrintableText(value.toString());
+    if (value.isArray()) {
+        QJsonArray array;
+        for (const QJsonValue& item : value.toArray())
+            array.append(Printable(item));
+        return array;
+    }
+    if (value.isObject()) {
+        QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            it.value() = Printable(it.value());
+        return object;
+    }
+    return value;
+}
 
 QString Clock(int seconds) {
     return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
@@ -63,7 +84,7 @@ ProgressPrinter::Row& ProgressPrinter::RowOf(const QString& port) {
     for (Row& row : rows_)
         if (row.port == port)
             return row;
-    portWidth_ = qMax(portWidth_, int(port.size()));
+    portWidth_ = qMax(portWidth_, int(PrintableText(port).size()));
     Row row;
     row.port = port;
     rows_.append(row);
@@ -184,8 +205,9 @@ void ProgressPrinter::Device(const DeviceReport& r) {
 
 void ProgressPrinter::Error(const QString& subject, const QString& text) {
     EraseRows();
-    Put(err_, subject.isEmpty() ? QStringLiteral("%1: %2\n").arg(Program, text)
-                                : QStringLiteral("%1: %2: %3\n").arg(Program, subject, text));
+    Put(err_, subject.isEmpty() ? QStringLiteral("%1: %2\n").arg(Program, PrintableText(text))
+                                : QStringLiteral("%1: %2: %3\n")
+                                      .arg(Program, PrintableText(subject), PrintableText(text)));
     if (style_ == Style::Terminal && !quiet_ && !rows_.isEmpty())
         Redraw();
 }
@@ -254,7 +276,7 @@ void ProgressPrinter::Line(const QString& text) {
         Put(out_, QStringLiteral("\n"));
         downloadShown_ = false;
     }
-    Put(out_, text + QLatin1Char('\n'));
+    Put(out_, PrintableText(text) + QLatin1Char('\n'));
     if (style_ == Style::Terminal && !quiet_ && !rows_.isEmpty())
         Redraw();
 }
@@ -278,7 +300,8 @@ void ProgressPrinter::Redraw() {
         text += QStringLiteral("\x1b[%1A").arg(drawn_);
     for (const Row& row : rows_)
         text +=
-            QStringLiteral("\r\x1b[K%1  %2\n").arg(row.port.leftJustified(portWidth_), row.text);
+            QStringLiteral("\r\x1b[K%1  %2\n")
+                .arg(PrintableText(row.port).leftJustified(portWidth_), PrintableText(row.text));
     Put(out_, text);
     drawn_ = int(rows_.size());
     dirty_ = false;
@@ -297,6 +320,7 @@ void ProgressPrinter::Put(FILE* stream, const QString& text) {
 }
 
 void ProgressPrinter::WriteJson(const QJsonObject& object) {
-    Put(out_, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+    Put(out_, QString::fromUtf8(
+                  QJsonDocument(Printable(object).toObject()).toJson(QJsonDocument::Compact)) +
                   QLatin1Char('\n'));
 }

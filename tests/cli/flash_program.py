@@ -3,7 +3,8 @@
 
 Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
                                 interrupt, terminal, two-programs, web, device-answers,
-                                closed-output, every-exit, web-stalled)
+                                closed-output, every-exit, web-stalled,
+                                outside-text)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -411,6 +412,46 @@ def case_web_stalled(ws):
               f"{part}: last event {events[-1:]}")
         check(device.received("os") is None, f"{part}: the device was written")
         check(run.leftovers() == [], f"{part}: left behind: {run.leftovers()}")
+
+
+def case_outside_text(ws):
+    """Control characters in what comes from outside (the server's version line, member and
+    file names) never reach the output, in lines or in JSON; a CRLF version line is the
+    version alone."""
+    def clean(name, text):
+        bad = sorted({f"{ord(c):#x}" for c in text if (ord(c) < 32 and c != "\n") or
+                      0x7f <= ord(c) < 0xa0})
+        check(not bad, f"{name}: control characters {bad} in {text!r}")
+
+    device = SimDevice(ws, sim_program(), pace=False)
+    evil_members = {"QLM\x1b[2J_OS.bin": image(OS_SIZE, 3),
+                    "QLM_EXT\x1b]0;OWNED\x07.bin": image(EXT_SIZE, 4)}
+    package, _, _ = make_package(ws, "members.zip", evil_members)
+    twice, _, _ = make_package(ws, "twice.zip", dict(evil_members, **{
+        "\x1b[31mother\x9b.bin": image(EXT_SIZE, 5)}))
+    missing = ws.sub("firmware", "gone\x1b]0;OWNED\x07\x1b[2J.zip")
+    hostile = UpdateServer(ws, version="2.20\x1b]0;OWNED\x07\x1b[2J\x1b[31mRED", seed=9,
+                           name="www-hostile")
+    crlf = UpdateServer(ws, version="2.20\r", seed=9, name="www-crlf")
+    rows = [
+        ("members", ["--port", device.port, package], 0, None),
+        ("two of a size", ["--port", device.port, twice], 4, None),
+        ("missing file", ["--port", device.port, missing], 4, None),
+        ("hostile version", ["--port", device.port, "--server", hostile.url], 0,
+         "2.20]0;OWNED[2J[31mRED"),
+        ("CRLF version", ["--port", device.port, "--server", crlf.url], 0, "2.20"),
+    ]
+    for name, args, expected, version in rows:
+        run = Run(ws, name.replace(" ", "-"), [device.port])
+        for style in ([], ["--json"]):
+            status, out, err = run(*style, *args)
+            check(status == expected, f"{name} {style}: exit status {status}: {err}")
+            clean(f"{name} {style}", out + err)
+            if style and version is not None:
+                firmware = [e for e in json_lines(out) if e["event"] == "firmware"]
+                check(firmware and firmware[0].get("version") == version,
+                      f"{name}: firmware event {firmware}")
+    check(run.leftovers() == [], f"left behind: {run.leftovers()}")
 
 
 def case_device_answers(ws):
