@@ -3,6 +3,7 @@
 #include "app/MessagePresenter.h"
 #include "cli/FirmwareSource.h"
 #include "cli/ProgressPrinter.h"
+#include "serial/DistinctPorts.h"
 #include "serial/EComPort.h"
 #include "serial/EnumComPorts.h"
 
@@ -211,7 +212,8 @@ int FlashProgram::Update() {
         return DeviceFailed;
 
     const bool named = !line_.ports.isEmpty();
-    QStringList ports = line_.ports;
+    // One device named twice would be updated once and then found in use by itself.
+    QStringList ports = DistinctPorts(line_.ports);
     if (!named && !ListPorts(ports))
         return NoDevice;
     if (!named && !line_.all) {

@@ -21,7 +21,8 @@ int ComparePortNames(const QString& a, const QString& b);
 //
 // Unix: the devices under /sys/class/tty that have real hardware behind them, are not the
 // system console and that the user may read and write, plus every path listed in the
-// environment variable QLM_EXTRA_PORTS (colon-separated; simulated devices on pseudo-terminals).
+// environment variable QLM_EXTRA_PORTS (colon-separated; simulated devices on pseudo-terminals)
+// that names no device listed before it.
 // A source that cannot be read adds no names.
 // Windows: the values of HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM.
 bool ListPresentComPorts(QStringList& names);

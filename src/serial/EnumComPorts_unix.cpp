@@ -1,4 +1,5 @@
 #include "serial/EnumComPorts_unix.h"
+#include "serial/DistinctPorts.h"
 #include "serial/EnumComPorts.h"
 
 #include <QDir>
@@ -58,7 +59,8 @@ QStringList ExtraComPorts(const QString& list) {
 
 bool ListPresentComPorts(QStringList& names) {
     names = HardwareComPorts(QStringLiteral("/sys/class/tty"), QStringLiteral("/dev"));
-    names += ExtraComPorts(qEnvironmentVariable("QLM_EXTRA_PORTS"));
+    // An extra path to a device listed already (a link, another spelling) adds nothing.
+    names = DistinctPorts(names + ExtraComPorts(qEnvironmentVariable("QLM_EXTRA_PORTS")));
     return true;
 }
 

@@ -4,7 +4,7 @@
 Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
                                 interrupt, terminal, two-programs, web, device-answers,
                                 closed-output, every-exit, web-stalled,
-                                outside-text)
+                                outside-text, one-device-three-names)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -452,6 +452,33 @@ def case_outside_text(ws):
                 check(firmware and firmware[0].get("version") == version,
                       f"{name}: firmware event {firmware}")
     check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+
+
+def case_one_device_three_names(ws):
+    """One device named three ways (its path, a link, another spelling) is one device: named
+    with --port, listed among the extra ports, or both."""
+    package, os_image, ext_image = make_package(ws)
+    device = SimDevice(ws, sim_program(), pace=False)
+    link = ws.sub("gps")
+    os.symlink(device.port, link)
+    names = [device.port, link, device.port.replace("/dev/", "/dev//")]
+    status, out, err = Run(ws, "list", names)("--list")
+    check(status == 0 and out.splitlines() == [f"{device.port}  device answers"],
+          f"--list: {out}{err}")
+    rows = [
+        ("named", names, [arg for name in names for arg in ("--port", name)]),
+        ("listed", names, ["--all"]),
+    ]
+    for name, listed, args in rows:
+        run = Run(ws, name, listed)
+        status, out, err = run("--json", *args, package)
+        check(status == 0, f"{name}: exit status {status}: {err}")
+        events = json_lines(out)
+        found = [e["port"] for e in events if e["event"] == "found"]
+        check(found == [device.port], f"{name}: found {found}")
+        check(events[-1]["updated"] == 1 and events[-1]["found"] == 1, f"{name}: {events[-1]}")
+        check(device_holds(device, os_image, ext_image), f"{name}: the device lacks an image")
+        check(run.leftovers() == [], f"{name}: left behind: {run.leftovers()}")
 
 
 def case_device_answers(ws):
