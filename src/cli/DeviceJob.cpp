@@ -120,6 +120,9 @@ void DeviceJob::Converse() {
             inUse
                 ? QStringLiteral("the port is in use by another program (%1)").arg(error.Message())
                 : error.Message();
+        // Which of a missing path, a file, a folder or a forbidden device it was.
+        if (!inUse && error.Code == CE_OpenFailed && error.WinCode != 0)
+            reason_ += QStringLiteral(": ") + TCustomComPort::OpenErrorText(error.WinCode);
     } catch (const std::exception& error) {
         outcome_ = Outcome::Failed;
         reason_ = QString::fromUtf8(error.what());

@@ -55,6 +55,9 @@ public:
     static QString DevicePath(const QString& portName);
     // Whether an open that failed with this system error found the port held by someone else.
     static bool InUseError(uint32_t osError);
+    // Why an open failed with this system error, in the system's words ("No such file or
+    // directory"); a path that is no terminal says so.
+    static QString OpenErrorText(uint32_t osError);
 
     // Raises EComPortExt code 1 when the device cannot be opened or is held by someone else,
     // code 7 when it refuses the line settings; the port stays closed then.

@@ -58,6 +58,13 @@ bool TCustomComPort::InUseError(uint32_t osError) {
     return osError == EWOULDBLOCK || osError == EBUSY;
 }
 
+QString TCustomComPort::OpenErrorText(uint32_t osError) {
+    // The system's own words for ENOTTY speak of an ioctl, which tells a user nothing.
+    if (osError == ENOTTY)
+        return QStringLiteral("not a terminal");
+    return qt_error_string(int(osError));
+}
+
 void TCustomComPort::OpenHandle() {
     const QString path = DevicePath(port_);
     const QByteArray native = path.toLocal8Bit();

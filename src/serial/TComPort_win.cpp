@@ -51,6 +51,10 @@ bool TCustomComPort::InUseError(uint32_t osError) {
     return osError == ERROR_ACCESS_DENIED || osError == ERROR_SHARING_VIOLATION;
 }
 
+QString TCustomComPort::OpenErrorText(uint32_t osError) {
+    return qt_error_string(int(osError));
+}
+
 void TCustomComPort::OpenHandle() {
     const QString path = DevicePath(port_);
     HANDLE handle = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,

@@ -4,7 +4,8 @@
 Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status, json,
                                 interrupt, terminal, two-programs, web, device-answers,
                                 closed-output, every-exit, web-stalled,
-                                outside-text, one-device-three-names)
+                                outside-text, one-device-three-names,
+                                open-reasons)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -479,6 +480,39 @@ def case_one_device_three_names(ws):
         check(events[-1]["updated"] == 1 and events[-1]["found"] == 1, f"{name}: {events[-1]}")
         check(device_holds(device, os_image, ext_image), f"{name}: the device lacks an image")
         check(run.leftovers() == [], f"{name}: left behind: {run.leftovers()}")
+
+
+def case_open_reasons(ws):
+    """A port that cannot be opened says why, after the usual words."""
+    package, _, _ = make_package(ws)
+    fifo = ws.sub("fifo")
+    os.mkfifo(fifo)
+    plain = ws.sub("plain-file")
+    with open(plain, "w") as f:
+        f.write("not a port")
+    folder = ws.sub("folder")
+    os.makedirs(folder, exist_ok=True)
+    rows = [
+        ("/dev/null", "not a terminal"),
+        (fifo, "not a terminal"),
+        (folder, "Is a directory"),
+        (plain, "not a terminal"),
+        (ws.sub("missing"), "No such file or directory"),
+    ]
+    if os.geteuid() != 0:  # root opens whatever its mode says
+        forbidden = ws.sub("forbidden")
+        with open(forbidden, "w"):
+            pass
+        os.chmod(forbidden, 0)
+        rows.append((forbidden, "Permission denied"))
+    run = Run(ws, "run")
+    for path, reason in rows:
+        status, out, err = run("--port", path, package)
+        check(status == 1, f"{path}: exit status {status}: {err}")
+        expected = (f"quillmoor-flash: {path}: COM Port Error: Unable to open com port on "
+                    f"{path}: {reason}\n")
+        check(expected in err, f"{path}: stderr {err!r}")
+    check(run.leftovers() == [], f"left behind: {run.leftovers()}")
 
 
 def case_device_answers(ws):
