@@ -5,9 +5,19 @@
 #include "web/UpdateServer.h"
 
 #include <QFileInfo>
+#include <QUrl>
 
 namespace {
 const QString WorkFolderName = QStringLiteral("QLMUpdate");
+
+// A server's address as it may be shown: a password in it is hidden.
+QString ShownAddress(const QString& url) {
+    QUrl parsed(url);
+    if (parsed.password().isEmpty())
+        return url;
+    parsed.setPassword(QStringLiteral("***"));
+    return parsed.toString();
+}
 } // namespace
 
 void FirmwareSource::LoadLog::AppendLine(const QString& line) {
@@ -45,7 +55,9 @@ FirmwareSource::FirmwareSource(ProgressPrinter& printer)
                             : QStringLiteral("the update server answered with status %1").arg(code);
     };
     webGet_.OnErrorInfo = [this](TWebGet&, int, const QString& info) {
-        problem_ = QStringLiteral("the package download failed: %1").arg(info);
+        // The component names the address as it was given, password and all.
+        problem_ = QStringLiteral("the package download failed: %1")
+                       .arg(QString(info).replace(server_, subject_));
     };
 }
 
@@ -83,7 +95,8 @@ bool FirmwareSource::LoadFromServer(const QString& server) {
     TWebGetItem& package = webGet_.Items.Add();
     package.URL = base + UpdateServer::PackagePath;
     package.TargetDir = flasher_.WorkDirectory();
-    subject_ = base;
+    server_ = base;
+    subject_ = ShownAddress(base);
     problem_.clear();
     if (webFlow_.Run())
         return true;

@@ -87,7 +87,8 @@ private:
     TWebGet webGet_;
     WebUpdateFlow webFlow_;
     FirmwareFileLoader loader_;
-    QString subject_;
+    QString server_;  // as given
+    QString subject_; // as shown: a server's password hidden
     QString problem_;
     QString version_;
 };

@@ -5,7 +5,7 @@ Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status
                                 interrupt, terminal, two-programs, web, device-answers,
                                 closed-output, every-exit, web-stalled,
                                 outside-text, one-device-three-names,
-                                open-reasons)
+                                open-reasons, server-password)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -513,6 +513,36 @@ def case_open_reasons(ws):
                     f"{path}: {reason}\n")
         check(expected in err, f"{path}: stderr {err!r}")
     check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+
+
+def case_server_password(ws):
+    """A password in the server's address is never shown: not when all goes well, not in an
+    error about the server or about the download."""
+    good = UpdateServer(ws, seed=9, name="www-good")
+    stalled = UpdateServer(ws, seed=9, options=["--trickle-body", "QLMUpdate.zip"],
+                           name="www-stalled")
+
+    def with_password(url):
+        return url.replace("http://", "http://fitter:s3cret@")
+    rows = [
+        ("served", with_password(good.url), 0),
+        ("unreachable", with_password("http://127.0.0.1:9"), 4),
+        ("stalled", with_password(stalled.url), 4),
+    ]
+    for name, url, expected in rows:
+        for style in ([], ["--json"]):
+            # A device of its own each time: an updated one stays in its new firmware.
+            tag = f"{name}{'-json' if style else ''}"
+            device = SimDevice(ws, sim_program(), pace=False, name=tag)
+            run = Run(ws, tag, [device.port], env={"QLM_DOWNLOAD_FLOOR": "1024/2000"})
+            status, out, err = run(*style, "--server", url, "--port", device.port)
+            check(status == expected, f"{name} {style}: exit status {status}: {err}")
+            check("s3cret" not in out + err, f"{name} {style}: the password shows: {out}{err}")
+            # Named in the JSON firmware event and in every error line.
+            if style or expected:
+                check("fitter:***@" in out + err, f"{name} {style}: the server is not named: "
+                      f"{out}{err}")
+            check(run.leftovers() == [], f"{tag}: left behind: {run.leftovers()}")
 
 
 def case_device_answers(ws):
