@@ -424,7 +424,6 @@ def case_outside_text(ws):
                       0x7f <= ord(c) < 0xa0})
         check(not bad, f"{name}: control characters {bad} in {text!r}")
 
-    device = SimDevice(ws, sim_program(), pace=False)
     evil_members = {"QLM\x1b[2J_OS.bin": image(OS_SIZE, 3),
                     "QLM_EXT\x1b]0;OWNED\x07.bin": image(EXT_SIZE, 4)}
     package, _, _ = make_package(ws, "members.zip", evil_members)
@@ -435,43 +434,48 @@ def case_outside_text(ws):
                            name="www-hostile")
     crlf = UpdateServer(ws, version="2.20\r", seed=9, name="www-crlf")
     rows = [
-        ("members", ["--port", device.port, package], 0, None),
-        ("two of a size", ["--port", device.port, twice], 4, None),
-        ("missing file", ["--port", device.port, missing], 4, None),
-        ("hostile version", ["--port", device.port, "--server", hostile.url], 0,
-         "2.20]0;OWNED[2J[31mRED"),
-        ("CRLF version", ["--port", device.port, "--server", crlf.url], 0, "2.20"),
+        ("members", [package], 0, None),
+        ("two of a size", [twice], 4, None),
+        ("missing file", [missing], 4, None),
+        ("hostile version", ["--server", hostile.url], 0, "2.20]0;OWNED[2J[31mRED"),
+        ("CRLF version", ["--server", crlf.url], 0, "2.20"),
     ]
     for name, args, expected, version in rows:
-        run = Run(ws, name.replace(" ", "-"), [device.port])
         for style in ([], ["--json"]):
-            status, out, err = run(*style, *args)
+            # A device of its own each time: an updated one is busy restarting for a while.
+            tag = f"{name.replace(' ', '-')}{'-json' if style else ''}"
+            device = SimDevice(ws, sim_program(), pace=False, name=tag)
+            run = Run(ws, tag, [device.port])
+            status, out, err = run(*style, "--port", device.port, *args)
             check(status == expected, f"{name} {style}: exit status {status}: {err}")
             clean(f"{name} {style}", out + err)
             if style and version is not None:
                 firmware = [e for e in json_lines(out) if e["event"] == "firmware"]
                 check(firmware and firmware[0].get("version") == version,
                       f"{name}: firmware event {firmware}")
-    check(run.leftovers() == [], f"left behind: {run.leftovers()}")
+            check(run.leftovers() == [], f"{tag}: left behind: {run.leftovers()}")
 
 
 def case_one_device_three_names(ws):
     """One device named three ways (its path, a link, another spelling) is one device: named
     with --port, listed among the extra ports, or both."""
     package, os_image, ext_image = make_package(ws)
-    device = SimDevice(ws, sim_program(), pace=False)
-    link = ws.sub("gps")
-    os.symlink(device.port, link)
-    names = [device.port, link, device.port.replace("/dev/", "/dev//")]
+
+    def named_thrice(tag):
+        device = SimDevice(ws, sim_program(), pace=False, name=tag)
+        link = ws.sub(f"{tag}-gps")
+        os.symlink(device.port, link)
+        return device, [device.port, link, device.port.replace("/dev/", "/dev//")]
+
+    device, names = named_thrice("list")
     status, out, err = Run(ws, "list", names)("--list")
     check(status == 0 and out.splitlines() == [f"{device.port}  device answers"],
           f"--list: {out}{err}")
-    rows = [
-        ("named", names, [arg for name in names for arg in ("--port", name)]),
-        ("listed", names, ["--all"]),
-    ]
-    for name, listed, args in rows:
-        run = Run(ws, name, listed)
+    for name in ("named", "listed"):
+        device, names = named_thrice(name)
+        args = ([arg for port in names for arg in ("--port", port)] if name == "named"
+                else ["--all"])
+        run = Run(ws, name, names)
         status, out, err = run("--json", *args, package)
         check(status == 0, f"{name}: exit status {status}: {err}")
         events = json_lines(out)
