@@ -60,7 +60,12 @@ void ProgressPrinter::ShowSilences() {
         DeviceReport shown = row.last;
         shown.bytesPerSecond = 0;
         shown.secondsLeft = -1;
-        row.text = ProgressText(shown) + QStringLiteral("  no answer for %1 s").arg(silent);
+        // After an image's last block the device restarts before the next one: a wait that
+        // is no silence.
+        const bool restarting = row.last.total > 0 && row.last.blocks >= row.last.total;
+        row.text =
+            ProgressText(shown) + (restarting ? QStringLiteral("  restarting")
+                                              : QStringLiteral("  no answer for %1 s").arg(silent));
         dirty_ = true;
     }
 }
@@ -178,9 +183,16 @@ void ProgressPrinter::Device(const DeviceReport& r) {
         row.transfer = false;
         break;
     case Kind::Failed:
-        row.transfer = false;
         row.text = r.aborted ? QStringLiteral("aborted")
                              : QStringLiteral("failed: ") + MonitorText(r.reason);
+        // Where the transfer stopped stays in view: "OS 99/480 failed: TIMEOUT".
+        if (row.transfer)
+            row.text = QStringLiteral("%1 %2/%3 ")
+                           .arg(row.last.image)
+                           .arg(row.last.blocks)
+                           .arg(row.last.total) +
+                       row.text;
+        row.transfer = false;
         break;
     }
     if (quiet_)

@@ -142,6 +142,9 @@ def case_all_one_vanishes(ws):
     check(len(errors) == 1 and errors[0].startswith(f"quillmoor-flash: {gone.port}: "),
           f"stderr does not name the failing port alone: {err}")
     check(silent.port not in err + out, "a port without a device was reported")
+    # The failed device's line keeps where its transfer stopped.
+    check(re.search(rf"^{re.escape(gone.port)} +OS +\d+/480 failed: ", out, re.M),
+          f"no line of where the transfer stopped: {out}")
     check(out.splitlines()[-1] == f"2 of 3 devices updated; failed: {gone.port}",
           f"summary: {out.splitlines()[-1]!r}")
     check(run.leftovers() == [], f"left behind: {run.leftovers()}")
@@ -317,6 +320,10 @@ def case_terminal(ws):
                        text)
     check(len(shown) >= 2, f"no progress line with rate and time left: {text[-500:]!r}")
     check("done  100 %" in text and "1 of 1 device updated" in text, f"end: {text[-300:]!r}")
+    # The device's restart between the images is no silence.
+    check(re.search(r"OS +480/480 +\d+ %  restarting", text),
+          f"the restart is not shown: {text[-2000:]!r}")
+    check("no answer for" not in text, "the restart is shown as silence")
 
 
 def case_two_programs(ws):
