@@ -12,6 +12,9 @@ const QString Program = QStringLiteral("quillmoor-flash");
 constexpr int RedrawMs = 200;
 // A transfer that has not moved on for this long says so instead of showing its old rate.
 constexpr qint64 SilenceShownMs = 3000;
+const QString Green = QStringLiteral("\x1b[32m");
+const QString Red = QStringLiteral("\x1b[31m");
+const QString ColourOff = QStringLiteral("\x1b[0m");
 const QString UnconfirmedText = QStringLiteral("the device did not confirm the end of the image");
 
 QJsonValue Printable(const QJsonValue& value) {
@@ -180,6 +183,7 @@ void ProgressPrinter::Device(const DeviceReport& r) {
     case Kind::Done:
         row.text = r.confirmed ? QStringLiteral("done  100 %")
                                : QStringLiteral("done  100 %  unconfirmed");
+        row.outcome = Outcome::Done;
         row.transfer = false;
         break;
     case Kind::Failed:
@@ -193,6 +197,7 @@ void ProgressPrinter::Device(const DeviceReport& r) {
                            .arg(row.last.total) +
                        row.text;
         row.transfer = false;
+        row.outcome = Outcome::Failed;
         break;
     }
     if (quiet_)
@@ -310,10 +315,13 @@ void ProgressPrinter::Redraw() {
     QString text;
     if (drawn_ > 0)
         text += QStringLiteral("\x1b[%1A").arg(drawn_);
-    for (const Row& row : rows_)
-        text +=
-            QStringLiteral("\r\x1b[K%1  %2\n")
-                .arg(PrintableText(row.port).leftJustified(portWidth_), PrintableText(row.text));
+    for (const Row& row : rows_) {
+        QString shown = PrintableText(row.text);
+        if (colour_ && row.outcome != Outcome::Working)
+            shown = (row.outcome == Outcome::Done ? Green : Red) + shown + ColourOff;
+        text += QStringLiteral("\r\x1b[K%1  %2\n")
+                    .arg(PrintableText(row.port).leftJustified(portWidth_), shown);
+    }
     Put(out_, text);
     drawn_ = int(rows_.size());
     dirty_ = false;

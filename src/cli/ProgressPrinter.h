@@ -23,6 +23,8 @@ public:
     ~ProgressPrinter() override;
 
     Style OutputStyle() const { return style_; }
+    // Done lines in green and failed ones in red; only the terminal style draws them.
+    void SetColour(bool colour) { colour_ = colour; }
     bool Quiet() const { return quiet_; }
 
     void Device(const DeviceReport& report);
@@ -45,9 +47,11 @@ public:
     static QString MonitorText(QString line);
 
 private:
+    enum class Outcome { Working, Done, Failed };
     struct Row {
         QString port;
         QString text;
+        Outcome outcome = Outcome::Working;
         int tenth = -1;
         DeviceReport last;     // the last transfer report, while one runs
         bool transfer = false; // a transfer runs: a device that falls silent is shown so
@@ -67,6 +71,7 @@ private:
 
     Style style_;
     bool quiet_;
+    bool colour_ = false;
     FILE* out_;
     FILE* err_;
     bool outFailed_ = false;

@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
                        : IsTerminal(stdout) ? ProgressPrinter::Style::Terminal
                                             : ProgressPrinter::Style::Lines;
     ProgressPrinter printer(style, line.quiet, stdout, stderr);
+    // NO_COLOR set to anything is the user's standing wish for plain text.
+    printer.SetColour(style == ProgressPrinter::Style::Terminal &&
+                      qEnvironmentVariableIsEmpty("NO_COLOR"));
     FlashProgram program(line, printer);
     WatchBreak(&program, [&program] { program.Stop(); });
     return program.Run();

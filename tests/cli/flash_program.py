@@ -5,7 +5,7 @@ Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status
                                 interrupt, terminal, two-programs, web, device-answers,
                                 closed-output, every-exit, web-stalled,
                                 outside-text, one-device-three-names,
-                                open-reasons, server-password)
+                                open-reasons, server-password, terminal-colour)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -17,8 +17,10 @@ import re
 import resource
 import select
 import signal
+import struct
 import subprocess
 import sys
+import termios
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -289,6 +291,52 @@ def case_interrupt(ws):
         fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
     finally:
         os.close(fd)
+
+
+def run_in_pty(args, env, columns=None):
+    """The program on a pseudo-terminal (of columns columns if given): exit status, output."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.execve(program(), [program(), *args], env)
+    if columns:
+        fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+    output = b""
+    while True:
+        ready, _, _ = select.select([fd], [], [], 120)
+        if not ready:
+            break
+        try:
+            piece = os.read(fd, 65536)
+        except OSError:
+            break
+        if not piece:
+            break
+        output += piece
+    _, wait_status = os.waitpid(pid, 0)
+    os.close(fd)
+    return os.waitstatus_to_exitcode(wait_status), output.decode(errors="replace")
+
+
+def case_terminal_colour(ws):
+    """On a terminal a done line is green and a failed one red; NO_COLOR keeps them plain."""
+    package, _, _ = make_package(ws)
+    green, red = "\x1b[32m", "\x1b[31m"
+    for no_color in ("", "1"):
+        tag = "plain" if no_color else "colour"
+        good = SimDevice(ws, sim_program(), pace=False, name=f"{tag}-good")
+        failing = SimDevice(ws, sim_program(), ["--can-block", "3"], pace=False,
+                            name=f"{tag}-failing")
+        run = Run(ws, tag, [good.port, failing.port], env={"NO_COLOR": no_color})
+        status, text = run_in_pty(["--port", good.port, "--port", failing.port, package],
+                                  run.env)
+        check(status == 1, f"{tag}: exit status {status}: {text[-500:]!r}")
+        if no_color:
+            check(green not in text and red not in text, f"{tag}: colour: {text[-500:]!r}")
+            continue
+        check(re.search(rf"{re.escape(green)}done  100 %\x1b\[0m", text),
+              f"the done line is not green: {text[-500:]!r}")
+        check(re.search(rf"{re.escape(red)}[^\x1b]*failed: [^\x1b]*\x1b\[0m", text),
+              f"the failed line is not red: {text[-500:]!r}")
 
 
 def case_terminal(ws):
