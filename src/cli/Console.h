@@ -14,6 +14,9 @@ void PrepareConsole();
 // Whether stream goes to a terminal.
 bool IsTerminal(FILE* stream);
 
+// The width of the terminal stream goes to, as it is now (after any resize); 0 when unknown.
+int TerminalColumns(FILE* stream);
+
 // Calls onBreak on context's thread for each request to stop the program: Ctrl+C, and on
 // Unix SIGTERM and SIGHUP as well; the program then ends its work itself.
 void WatchBreak(QObject* context, std::function<void()> onBreak);

@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 #include <csignal>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 void PrepareConsole() {
@@ -18,6 +19,13 @@ void PrepareConsole() {
 
 bool IsTerminal(FILE* stream) {
     return isatty(fileno(stream)) == 1;
+}
+
+int TerminalColumns(FILE* stream) {
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
 }
 
 void WatchBreak(QObject* context, std::function<void()> onBreak) {

@@ -38,6 +38,14 @@ bool IsTerminal(FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }
 
+int TerminalColumns(FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (!GetConsoleScreenBufferInfo(console, &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 void WatchBreak(QObject* context, std::function<void()> onBreak) {
     breakContext = context;
     breakHandler = std::move(onBreak);

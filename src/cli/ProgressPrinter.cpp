@@ -10,6 +10,8 @@ namespace {
 const QString Program = QStringLiteral("quillmoor-flash");
 // The terminal's lines are drawn at most this often; progress comes with every block.
 constexpr int RedrawMs = 200;
+// A port name is never shortened below this many columns.
+constexpr int MinPortColumns = 12;
 // A transfer that has not moved on for this long says so instead of showing its old rate.
 constexpr qint64 SilenceShownMs = 3000;
 const QString Green = QStringLiteral("\x1b[32m");
@@ -254,6 +256,9 @@ void ProgressPrinter::Download(qint64 received, qint64 total) {
     if (total > 0)
         text += QStringLiteral(" of %1 kB  %2 %").arg(total / 1024).arg(percent);
     if (style_ == Style::Terminal) {
+        const int columns = columns_ ? columns_() : 0;
+        if (columns > 0 && text.size() >= columns)
+            text.truncate(columns - 1);
         Put(out_, QStringLiteral("\r\x1b[K") + text);
         downloadShown_ = true;
         return;
@@ -315,16 +320,36 @@ void ProgressPrinter::Redraw() {
     QString text;
     if (drawn_ > 0)
         text += QStringLiteral("\x1b[%1A").arg(drawn_);
+    columnsNow_ = columns_ ? columns_() : 0;
     for (const Row& row : rows_) {
-        QString shown = PrintableText(row.text);
+        QString shown = Fitted(row.port, row.text);
         if (colour_ && row.outcome != Outcome::Working)
             shown = (row.outcome == Outcome::Done ? Green : Red) + shown + ColourOff;
-        text += QStringLiteral("\r\x1b[K%1  %2\n")
-                    .arg(PrintableText(row.port).leftJustified(portWidth_), shown);
+        text += QStringLiteral("\r\x1b[K") + shown + QLatin1Char('\n');
     }
     Put(out_, text);
     drawn_ = int(rows_.size());
     dirty_ = false;
+}
+
+QString ProgressPrinter::Fitted(const QString& port, const QString& text) const {
+    QString name = PrintableText(port);
+    int nameWidth = portWidth_;
+    // The last column stays free: some terminals wrap as soon as it is written.
+    const int room = columnsNow_ - 1;
+    if (columnsNow_ > 0) {
+        // A long port name gives way in the middle, where names differ least.
+        const int most = qMax(MinPortColumns, room / 3);
+        if (name.size() > most) {
+            const int head = (most - 3) / 2;
+            name = name.left(head) + QStringLiteral("...") + name.right(most - 3 - head);
+        }
+        nameWidth = qMin(nameWidth, most);
+    }
+    QString line = name.leftJustified(nameWidth) + QStringLiteral("  ") + PrintableText(text);
+    if (columnsNow_ > 0 && line.size() > room)
+        line.truncate(qMax(room, 0));
+    return line;
 }
 
 void ProgressPrinter::Print(const QString& line) {

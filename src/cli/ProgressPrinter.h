@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdio>
+#include <functional>
 
 class QTimer;
 
@@ -25,6 +26,9 @@ public:
     Style OutputStyle() const { return style_; }
     // Done lines in green and failed ones in red; only the terminal style draws them.
     void SetColour(bool colour) { colour_ = colour; }
+    // Where the terminal style learns the terminal's width, asked at every redraw so that a
+    // resized terminal is followed; 0 means unknown (nothing is cut).
+    void SetColumns(std::function<int()> columns) { columns_ = std::move(columns); }
     bool Quiet() const { return quiet_; }
 
     void Device(const DeviceReport& report);
@@ -65,6 +69,9 @@ private:
     // alone from then on, and the work goes on without it.
     void Put(FILE* stream, const QString& text);
     void Redraw();
+    // A rewritten line fitted into the terminal's width: one that wrapped would break the
+    // count of lines to go back up over.
+    QString Fitted(const QString& port, const QString& text) const;
     void EraseRows();
     void WriteJson(const QJsonObject& object);
     void ShowSilences();
@@ -72,6 +79,8 @@ private:
     Style style_;
     bool quiet_;
     bool colour_ = false;
+    std::function<int()> columns_;
+    int columnsNow_ = 0; // the width of the redraw under way
     FILE* out_;
     FILE* err_;
     bool outFailed_ = false;

@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
     // NO_COLOR set to anything is the user's standing wish for plain text.
     printer.SetColour(style == ProgressPrinter::Style::Terminal &&
                       qEnvironmentVariableIsEmpty("NO_COLOR"));
+    printer.SetColumns([] { return TerminalColumns(stdout); });
     FlashProgram program(line, printer);
     WatchBreak(&program, [&program] { program.Stop(); });
     return program.Run();

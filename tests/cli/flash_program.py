@@ -5,7 +5,8 @@ Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status
                                 interrupt, terminal, two-programs, web, device-answers,
                                 closed-output, every-exit, web-stalled,
                                 outside-text, one-device-three-names,
-                                open-reasons, server-password, terminal-colour)
+                                open-reasons, server-password, terminal-colour,
+                                terminal-width)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -333,10 +334,36 @@ def case_terminal_colour(ws):
         if no_color:
             check(green not in text and red not in text, f"{tag}: colour: {text[-500:]!r}")
             continue
-        check(re.search(rf"{re.escape(green)}done  100 %\x1b\[0m", text),
+        check(re.search(rf"{re.escape(green)}[^\x1b]*done  100 %\x1b\[0m", text),
               f"the done line is not green: {text[-500:]!r}")
         check(re.search(rf"{re.escape(red)}[^\x1b]*failed: [^\x1b]*\x1b\[0m", text),
               f"the failed line is not red: {text[-500:]!r}")
+
+
+def case_terminal_width(ws):
+    """Every rewritten line fits the terminal's width, so none wraps; a long port name gives
+    way in its middle."""
+    package, os_image, ext_image = make_package(ws)
+    for columns in (40, 60, 100):
+        device = SimDevice(ws, sim_program(), pace=False, name=f"cols{columns}")
+        by_id = ws.sub(f"by-id-{columns}")
+        os.makedirs(by_id, exist_ok=True)
+        link = os.path.join(by_id, "usb-Quillmoor_GPS_Serial_Adapter_0123456789ABCDEF-if00-port0")
+        os.symlink(device.port, link)
+        run = Run(ws, f"run{columns}", [link])
+        status, text = run_in_pty(["--port", link, package], run.env, columns=columns)
+        check(status == 0, f"{columns} columns: exit status {status}: {text[-500:]!r}")
+        check(device_holds(device, os_image, ext_image), f"{columns} columns: images")
+        rows = [re.split(r"[\r\n]|\x1b\[\d+A", piece)[0]
+                for piece in text.split("\r\x1b[K")[1:]]
+        rows = [re.sub(r"\x1b\[\d*m", "", row) for row in rows]
+        check(rows, f"{columns} columns: no rewritten line: {text[-500:]!r}")
+        too_wide = [row for row in rows if len(row) >= columns]
+        check(not too_wide, f"{columns} columns: lines too wide: {too_wide[:3]}")
+        shortened = [row for row in rows if re.match(r"\S+\.\.\.\S*port0 ", row)]
+        check(shortened and shortened[0].startswith(link[:4]),
+              f"{columns} columns: the port name is not shortened in the middle: {rows[:3]}")
+        check(any("done  100 %" in row for row in rows), f"{columns} columns: no done line")
 
 
 def case_terminal(ws):
