@@ -294,15 +294,25 @@ def case_interrupt(ws):
         os.close(fd)
 
 
-def run_in_pty(args, env, columns=None):
-    """The program on a pseudo-terminal (of columns columns if given): exit status, output."""
+def set_columns(fd, columns):
+    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+
+
+def run_in_pty(args, env, columns=None, resize=None):
+    """The program on a pseudo-terminal (of columns columns if given): exit status, output.
+    With resize (text, columns) the terminal takes the new width once the output holds text
+    (the system sends SIGWINCH), and the output is cut there: exit status, before, after."""
     pid, fd = pty.fork()
     if pid == 0:
         os.execve(program(), [program(), *args], env)
     if columns:
-        fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+        set_columns(fd, columns)
     output = b""
+    resized_at = None
     while True:
+        if resize and resized_at is None and resize[0].encode() in output:
+            set_columns(fd, resize[1])
+            resized_at = len(output)
         ready, _, _ = select.select([fd], [], [], 120)
         if not ready:
             break
@@ -315,7 +325,12 @@ def run_in_pty(args, env, columns=None):
         output += piece
     _, wait_status = os.waitpid(pid, 0)
     os.close(fd)
-    return os.waitstatus_to_exitcode(wait_status), output.decode(errors="replace")
+    status = os.waitstatus_to_exitcode(wait_status)
+    if resize:
+        cut = resized_at if resized_at is not None else len(output)
+        return (status, output[:cut].decode(errors="replace"),
+                output[cut:].decode(errors="replace"))
+    return status, output.decode(errors="replace")
 
 
 def case_terminal_colour(ws):
@@ -340,9 +355,15 @@ def case_terminal_colour(ws):
               f"the failed line is not red: {text[-500:]!r}")
 
 
+def rewritten_rows(text):
+    """The lines the program rewrites in place, without their colour."""
+    rows = [re.split(r"[\r\n]|\x1b\[\d+A", piece)[0] for piece in text.split("\r\x1b[K")[1:]]
+    return [re.sub(r"\x1b\[\d*m", "", row) for row in rows]
+
+
 def case_terminal_width(ws):
-    """Every rewritten line fits the terminal's width, so none wraps; a long port name gives
-    way in its middle."""
+    """Every rewritten line fits the terminal's width, so none wraps, also once the terminal
+    is made narrower; a long port name gives way in its middle."""
     package, os_image, ext_image = make_package(ws)
     for columns in (40, 60, 100):
         device = SimDevice(ws, sim_program(), pace=False, name=f"cols{columns}")
@@ -354,9 +375,7 @@ def case_terminal_width(ws):
         status, text = run_in_pty(["--port", link, package], run.env, columns=columns)
         check(status == 0, f"{columns} columns: exit status {status}: {text[-500:]!r}")
         check(device_holds(device, os_image, ext_image), f"{columns} columns: images")
-        rows = [re.split(r"[\r\n]|\x1b\[\d+A", piece)[0]
-                for piece in text.split("\r\x1b[K")[1:]]
-        rows = [re.sub(r"\x1b\[\d*m", "", row) for row in rows]
+        rows = rewritten_rows(text)
         check(rows, f"{columns} columns: no rewritten line: {text[-500:]!r}")
         too_wide = [row for row in rows if len(row) >= columns]
         check(not too_wide, f"{columns} columns: lines too wide: {too_wide[:3]}")
@@ -364,6 +383,18 @@ def case_terminal_width(ws):
         check(shortened and shortened[0].startswith(link[:4]),
               f"{columns} columns: the port name is not shortened in the middle: {rows[:3]}")
         check(any("done  100 %" in row for row in rows), f"{columns} columns: no done line")
+
+    # Narrowed from 100 to 40 columns during the OS image.
+    device = SimDevice(ws, sim_program(), pace=False, name="narrowed")
+    run = Run(ws, "narrowed", [device.port])
+    status, before, after = run_in_pty(["--port", device.port, package], run.env, columns=100,
+                                       resize=("/480", 40))
+    check(status == 0, f"narrowed: exit status {status}: {after[-500:]!r}")
+    rows = rewritten_rows(after)
+    check(any("EXT" in row for row in rows), f"narrowed too late: {rows[:3]}")
+    # A row or two may have been on its way before the change was seen.
+    too_wide = [row for row in rows[4:] if len(row) >= 40]
+    check(not too_wide, f"narrowed: lines too wide: {too_wide[:3]}")
 
 
 def case_terminal(ws):
