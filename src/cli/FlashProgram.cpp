@@ -59,9 +59,9 @@ int FlashProgram::Guarded(int (FlashProgram::*part)()) {
     } catch (const std::exception& error) {
         problem = QString::fromLocal8Bit(error.what());
     } catch (...) {
-        problem = QStringLiteral("unknown error");
+        problem = QStringLiteral("unexpected error");
     }
-    printer_.Error(QString(), QStringLiteral("internal error: ") + problem);
+    printer_.Error(QString(), problem);
     return images_.IsEmpty() ? NoFirmware : DeviceFailed;
 }
 

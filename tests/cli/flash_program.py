@@ -773,20 +773,28 @@ def case_every_exit(ws):
               for i in range(3)]
     good = SimDevice(ws, sim_program(), pace=False, name="good")
     cancelling = SimDevice(ws, sim_program(), ["--can-block", "3"], pace=False, name="can")
+    server = UpdateServer(ws, seed=9)
     searched = [device.port for device in silent]
+
+    def small_files():
+        # The download's file cannot grow past 100 kB: its write fails with an exception.
+        resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))
+    # name, arguments, exit status, signal sent during the search, limit in the child
     rows = [
-        ("bad package", ["--port", good.port, no_images], 4, None),
-        ("server failure", ["--port", good.port, "--server", closed], 4, None),
-        ("no device", [package], 3, None),
-        ("stopped searching", [package], 1, signal.SIGTERM),
-        ("device fails", ["--port", cancelling.port, package], 1, None),
-        ("success", ["--port", good.port, package], 0, None),
+        ("bad package", ["--port", good.port, no_images], 4, None, None),
+        ("server failure", ["--port", good.port, "--server", closed], 4, None, None),
+        ("unwritable download", ["--port", good.port, "--server", server.url], 4, None,
+         small_files),
+        ("no device", [package], 3, None, None),
+        ("stopped searching", [package], 1, signal.SIGTERM, None),
+        ("device fails", ["--port", cancelling.port, package], 1, None, None),
+        ("success", ["--port", good.port, package], 0, None, None),
     ]
-    for name, args, expected, stop in rows:
+    for name, args, expected, stop, limit in rows:
         run = Run(ws, name.replace(" ", "-"), searched)
         child = subprocess.Popen([program(), "--json", *args], env=run.env,
                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                 stderr=subprocess.PIPE, text=True)
+                                 stderr=subprocess.PIPE, text=True, preexec_fn=limit)
         try:
             if stop:
                 first = json.loads(child.stdout.readline())
