@@ -401,24 +401,8 @@ def case_terminal(ws):
     package, os_image, ext_image = make_package(ws)
     device = SimDevice(ws, sim_program(), pace=False)
     run = Run(ws, "run", [device.port])
-    pid, fd = pty.fork()
-    if pid == 0:
-        os.execve(program(), [program(), "--port", device.port, package], run.env)
-    output = b""
-    while True:
-        ready, _, _ = select.select([fd], [], [], 120)
-        if not ready:
-            break
-        try:
-            piece = os.read(fd, 65536)
-        except OSError:
-            break
-        if not piece:
-            break
-        output += piece
-    _, wait_status = os.waitpid(pid, 0)
-    text = output.decode(errors="replace")
-    check(os.waitstatus_to_exitcode(wait_status) == 0, f"exit status: {text}")
+    status, text = run_in_pty(["--port", device.port, package], run.env)
+    check(status == 0, f"exit status: {text}")
     check(device_holds(device, os_image, ext_image), "the device does not hold both images")
     # One line per device, rewritten in place: the cursor goes back up over it.
     check("\x1b[1A" in text, "the device line is not rewritten in place")
