@@ -237,9 +237,12 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
     using Outcome = DeviceJob::Outcome;
     bool trouble = false;
     bool leftOut = false;
+    QStringList stopped;
     for (const auto& job : jobs) {
         const Outcome outcome = job->Result();
         found_ += job->DeviceFound() ? 1 : 0;
+        if (outcome == Outcome::Aborted && job->DeviceFound())
+            stopped << job->Port();
         updated_ += outcome == Outcome::Updated ? 1 : 0;
         if (outcome == Outcome::Updated) {
             if (job->Unconfirmed())
@@ -267,6 +270,10 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
         failed_ << job->Port();
         printer_.Error(job->Port(), reason);
     }
+    // A device stopped during its update may wait in its boot loader with half an image.
+    if (!stopped.isEmpty())
+        printer_.Error(QString(), QStringLiteral("stopped: %1 must be updated again")
+                                      .arg(stopped.join(QStringLiteral(", "))));
     // No device at all is its own status, unless a named port failed for another reason.
     bool unreachable = false;
     for (const auto& job : jobs)

@@ -285,6 +285,7 @@ def case_interrupt(ws):
     check(len(failed) == 1 and failed[0]["aborted"] is True and failed[0]["reason"] == "aborted",
           f"failed events: {failed}")
     check(events[-1]["status"] == 1, f"summary: {events[-1]}")
+    check(f"stopped: {device.port} must be updated again" in err, f"stderr: {err}")
     check(run.leftovers() == [], f"left behind: {run.leftovers()}")
     # The port is free again at once.
     fd = os.open(device.port, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
