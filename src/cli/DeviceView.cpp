@@ -11,6 +11,8 @@ const QString OSImage = QStringLiteral("OS");
 const QString ExtImage = QStringLiteral("EXT");
 // The rate is taken over this much of the recent past.
 constexpr qint64 RateWindowMs = 4000;
+// Blocks that the rate must span before it is shown.
+constexpr int SteadyBlocks = 8;
 } // namespace
 
 DeviceView::DeviceView(const QString& port, const std::atomic<bool>& stop, Sink sink)
@@ -98,11 +100,15 @@ void DeviceView::SetProgressPosition(int position) {
         return;
     const bool starting = blocks_ < 0;
     blocks_ = blocks;
+    // The reset before the entry sentence is no sample: the restart and the handshake that
+    // follow it would pull the first rate down to a fraction of the line's.
+    if (starting)
+        return Report(DeviceReport::Kind::ImageStart);
     const qint64 now = clock_.elapsed();
     samples_.append({now, qint64(blocks) * ImageClass::BlockSize});
     while (samples_.size() > 2 && now - samples_.first().first > RateWindowMs)
         samples_.removeFirst();
-    Report(starting ? DeviceReport::Kind::ImageStart : DeviceReport::Kind::Progress);
+    Report(DeviceReport::Kind::Progress);
 }
 
 void DeviceView::Report(DeviceReport::Kind kind, const QString& reason) {
@@ -123,7 +129,8 @@ void DeviceView::Report(DeviceReport::Kind kind, const QString& reason) {
     if (samples_.size() >= 2) {
         const qint64 ms = samples_.last().first - samples_.first().first;
         const qint64 bytes = samples_.last().second - samples_.first().second;
-        if (ms > 0 && bytes > 0) {
+        // A rate over a few blocks swings too far to tell the time left by.
+        if (ms > 0 && bytes >= SteadyBlocks * ImageClass::BlockSize) {
             report.bytesPerSecond = double(bytes) * 1000.0 / double(ms);
             double left = double(TFlashTransfer::TotalBytes - done) / report.bytesPerSecond;
             // The restart between the images.

@@ -250,6 +250,10 @@ def case_json(ws):
     keys = {"event", "port", "image", "blocks", "total", "percent", "bytes_per_second",
             "seconds_left"}
     check(progress and all(set(e) == keys for e in progress), f"progress: {progress[:2]}")
+    # A rate, and the time left from it, only once it spans enough blocks to be steady.
+    rated = [e for e in progress if e["bytes_per_second"] > 0]
+    check(rated and all(e["blocks"] >= 9 and e["seconds_left"] >= 0 for e in rated),
+          f"rate too early: {rated[:2]}")
     percents = [e["percent"] for e in progress]
     check(percents == sorted(percents) and percents[-1] == 100, "percent not rising to 100")
     naks = [e for e in events if e["event"] == "nak"]
