@@ -152,7 +152,6 @@ bool DeviceFlasher::DeviceRestarted() {
         answered = !probe_.ProbePort(false, view_.PortText()).isEmpty();
     if (view_.AbortRaised()) {
         // The stop came during the restart: the device is not sent into its next boot loader.
-        view_.ExtendLastLine(answered ? QStringLiteral("  [OK]") : QStringLiteral("  [ERROR]"));
         view_.AppendLine(QStringLiteral("- ABORTED -"));
         view_.SetStatusText(1, QStringLiteral("Aborted"));
         return false;
