@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -17,6 +18,11 @@ QString PreparePrivateFolder(const QString& parent, const QString& name);
 // Makes a fresh private folder "name-XXXXXX" inside parent and gives its path; empty when
 // none can be made (also when parent is empty).
 QString MakeFreshPrivateFolder(const QString& parent, const QString& name);
+
+// Makes a link called name in folder to the file whose path is the bytes target, for a file
+// whose name is not text (Unix); gives the link's path, or empty when there is no such file
+// or no link can be made (always on Windows, where names are text).
+QString LinkToRawName(const QString& folder, const QString& name, const QByteArray& target);
 
 // True when path is a real folder of the user's own that nobody else may enter.
 bool IsPrivateFolder(const QString& path);

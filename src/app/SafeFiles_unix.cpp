@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -39,6 +40,21 @@ QString MakeFreshPrivateFolder(const QString& parent, const QString& name) {
     if (::mkdtemp(fresh.data()))
         return QFile::decodeName(fresh);
     return {};
+}
+
+QString LinkToRawName(const QString& folder, const QString& name, const QByteArray& target) {
+    if (folder.isEmpty() || name.isEmpty() || name.contains(QLatin1Char('/')))
+        return {};
+    // Absolute, as the link lives elsewhere; a missing file is reported by its shown name.
+    char* resolved = ::realpath(target.constData(), nullptr);
+    if (!resolved)
+        return {};
+    const QByteArray real(resolved);
+    std::free(resolved);
+    const QString link = AddBackslash(folder) + name;
+    if (::symlink(real.constData(), QFile::encodeName(link).constData()) != 0)
+        return {};
+    return link;
 }
 
 int OpenForWritingNoFollow(const QString& path) {

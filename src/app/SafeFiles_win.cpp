@@ -126,6 +126,10 @@ QString MakeFreshPrivateFolder(const QString& parent, const QString& name) {
     return {};
 }
 
+QString LinkToRawName(const QString&, const QString&, const QByteArray&) {
+    return {}; // every name is text here
+}
+
 int OpenForWritingNoFollow(const QString& path) {
     // The last part is opened as itself, not as what a reparse point in its place leads to;
     // a reparse point found there is refused.

@@ -1,6 +1,7 @@
 #include "cli/FirmwareSource.h"
 
 #include "app/FileUtils.h"
+#include "app/SafeFiles.h"
 #include "cli/ProgressPrinter.h"
 #include "web/UpdateServer.h"
 
@@ -65,17 +66,25 @@ FirmwareSource::~FirmwareSource() {
     workFolder_.Remove();
 }
 
-bool FirmwareSource::Load(const QStringList& files, const QString& server) {
-    const bool loaded = files.isEmpty() ? LoadFromServer(server) : LoadFiles(files);
+bool FirmwareSource::Load(const QStringList& files, const QString& server,
+                          const QHash<QString, QByteArray>& rawNames) {
+    const bool loaded = files.isEmpty() ? LoadFromServer(server) : LoadFiles(files, rawNames);
     log_.Flush();
     return loaded;
 }
 
-bool FirmwareSource::LoadFiles(const QStringList& files) {
+bool FirmwareSource::LoadFiles(const QStringList& files,
+                               const QHash<QString, QByteArray>& rawNames) {
     QStringList paths;
     QStringList names;
     for (const QString& file : files) {
-        paths << QFileInfo(file).absoluteFilePath();
+        // A name that is not text reaches its file through a link named as it is shown.
+        const QString link =
+            rawNames.contains(file)
+                ? LinkToRawName(PreparePrivateFolder(WorkDirectory(), QStringLiteral("given")),
+                                QFileInfo(file).fileName(), rawNames.value(file))
+                : QString();
+        paths << (link.isEmpty() ? QFileInfo(file).absoluteFilePath() : link);
         names << file;
     }
     subject_ = names.join(QStringLiteral(", "));

@@ -26,9 +26,11 @@ public:
     FirmwareSource(const FirmwareSource&) = delete;
     FirmwareSource& operator=(const FirmwareSource&) = delete;
 
-    // From files when given, otherwise from the server (empty: the window's). True when both
-    // images are in place; otherwise Subject() and Problem() say what went wrong.
-    bool Load(const QStringList& files, const QString& server);
+    // From files when given, otherwise from the server (empty: the window's). rawNames: the
+    // bytes of file names that are not text. True when both images are in place; otherwise
+    // Subject() and Problem() say what went wrong.
+    bool Load(const QStringList& files, const QString& server,
+              const QHash<QString, QByteArray>& rawNames = {});
     // Ends a running load soon (it fails).
     void Cancel();
 
@@ -74,7 +76,7 @@ private:
     void SetWebCaption(const QString& caption) override;
     void SetWebButtonEnabled(bool) override {}
     void SetUpdateButtonEnabled(bool) override {}
-    bool LoadFiles(const QStringList& files);
+    bool LoadFiles(const QStringList& files, const QHash<QString, QByteArray>& rawNames);
     bool LoadFromServer(const QString& server);
 
     ProgressPrinter& printer_;

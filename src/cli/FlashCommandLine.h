@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -14,7 +16,9 @@ struct FlashCommandLine {
     bool quiet = false;
     QString server;    // --server; empty: the built-in one or QLM_UPDATE_SERVER
     QStringList files; // one package, or the two images
-    QString error;     // what is wrong, for Action::Error
+    // Files among them whose names are not text (Unix): their names' bytes.
+    QHash<QString, QByteArray> rawFiles;
+    QString error; // what is wrong, for Action::Error
 
     static FlashCommandLine Parse(const QStringList& arguments);
     static QString Usage(const QString& program);

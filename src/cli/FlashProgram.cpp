@@ -1,6 +1,7 @@
 #include "cli/FlashProgram.h"
 
 #include "app/MessagePresenter.h"
+#include "app/SystemInhibitor.h"
 #include "cli/FirmwareSource.h"
 #include "cli/ProgressPrinter.h"
 #include "serial/DistinctPorts.h"
@@ -57,7 +58,7 @@ int FlashProgram::Guarded(int (FlashProgram::*part)()) {
     try {
         return (this->*part)();
     } catch (const std::exception& error) {
-        problem = QString::fromLocal8Bit(error.what());
+        problem = QString::fromUtf8(error.what());
     } catch (...) {
         problem = QStringLiteral("unexpected error");
     }
@@ -188,7 +189,7 @@ int FlashProgram::List() {
 }
 
 int FlashProgram::Update() {
-    if (!firmware_->Load(line_.files, line_.server)) {
+    if (!firmware_->Load(line_.files, line_.server, line_.rawFiles)) {
         if (stop_) {
             printer_.Error(firmware_->Subject(), QStringLiteral("aborted"));
             return DeviceFailed;
@@ -229,7 +230,12 @@ int FlashProgram::Update() {
     Jobs jobs;
     for (const QString& port : ports)
         jobs.push_back(MakeJob(DeviceJob::Mode::Update, port));
-    RunAll(jobs);
+    {
+        // Nobody touches the keyboard during a scripted update: idle sleep must not cut it.
+        SystemInhibitor inhibitor;
+        inhibitor.Hold(QStringLiteral("Writing firmware into a Quillmoor device"));
+        RunAll(jobs);
+    }
     return Conclude(jobs, named);
 }
 

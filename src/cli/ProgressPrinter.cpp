@@ -360,7 +360,7 @@ void ProgressPrinter::Put(FILE* stream, const QString& text) {
     bool& failed = stream == out_ ? outFailed_ : errFailed_;
     if (failed)
         return;
-    if (std::fputs(text.toLocal8Bit().constData(), stream) < 0 || std::fflush(stream) != 0)
+    if (std::fputs(text.toUtf8().constData(), stream) < 0 || std::fflush(stream) != 0)
         failed = true;
 }
 

@@ -7,12 +7,13 @@
 #include "cli/ProgressPrinter.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 const QString ProgramName = QStringLiteral("quillmoor-flash");
 
 void Print(FILE* stream, const QString& text) {
-    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputs(text.toUtf8().constData(), stream);
 }
 
 // The program's own lines are its whole output; Qt's warnings about its surroundings
@@ -24,10 +25,11 @@ void OnlyCriticalMessages(QtMsgType type, const QMessageLogContext&, const QStri
 } // namespace
 
 int main(int argc, char** argv) {
-    QStringList raw;
-    for (int i = 1; i < argc; ++i)
-        raw << QString::fromLocal8Bit(argv[i]);
-    const FlashCommandLine line = FlashCommandLine::Parse(raw);
+    QHash<QString, QByteArray> rawNames;
+    FlashCommandLine line = FlashCommandLine::Parse(ProgramArguments(argc, argv, rawNames));
+    for (const QString& file : std::as_const(line.files))
+        if (rawNames.contains(file))
+            line.rawFiles.insert(file, rawNames.value(file));
     switch (line.action) {
     case FlashCommandLine::Action::Help:
         Print(stdout, FlashCommandLine::Usage(ProgramName));
@@ -44,7 +46,9 @@ int main(int argc, char** argv) {
     }
     PrepareConsole();
     qInstallMessageHandler(OnlyCriticalMessages);
+    std::optional<StrayRuntimeFolder> runtime(std::in_place);
     QlmApplication app(argc, argv);
+    runtime.reset();
     QlmApplication::setApplicationName(AppInfo::Title);
     const auto style = line.json            ? ProgressPrinter::Style::Json
                        : IsTerminal(stdout) ? ProgressPrinter::Style::Terminal
@@ -55,6 +59,6 @@ int main(int argc, char** argv) {
                       qEnvironmentVariableIsEmpty("NO_COLOR"));
     printer.SetColumns([] { return TerminalColumns(stdout); });
     FlashProgram program(line, printer);
-    WatchBreak(&program, [&program] { program.Stop(); });
+    const BreakWatch breaks(&program, [&program] { program.Stop(); });
     return program.Run();
 }

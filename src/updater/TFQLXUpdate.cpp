@@ -6,6 +6,7 @@
 #include "app/FileUtils.h"
 #include "app/ModalBoxes.h"
 #include "app/SignalWatcher.h"
+#include "app/SystemInhibitor.h"
 #include "app/WorkFolder.h"
 #include "archive/ZipUnpacker.h"
 #include "firmware/FirmwareFileLoader.h"
@@ -22,7 +23,6 @@
 #include "updater/MonitorMemo.h"
 #include "updater/StatusPanels.h"
 #include "updater/SystemBeep.h"
-#include "updater/SystemInhibitor.h"
 #include "updater/WindowAccessibility.h"
 #include "updater/WindowPalette.h"
 #include "web/UpdateServer.h"
@@ -88,7 +88,10 @@ static void InitArtwork() {
 struct TFQLXUpdate::Components {
     explicit Components(TFQLXUpdate& window)
         : flasher(ComPort1, window), webFlow(WebText, WebGet, ZipM, flasher, window, window),
-          loader(ZipM, flasher, window, window), inhibitor(&window) {}
+          loader(ZipM, flasher, window, window), inhibitor([&window] {
+              // Only a window on the screen has a handle; asking for one would make it.
+              return quintptr(window.window()->internalWinId());
+          }) {}
 
     TComPort ComPort1;
     TWebText WebText;

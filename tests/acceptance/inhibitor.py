@@ -3,7 +3,7 @@
 inhibitor lock against sleep, shutdown and logout, taken before the first block and given
 back after the last; without a login manager, or with a slow one, the update is the same.
 
-Usage: inhibitor.py lock|no-logind|slow-logind
+Usage: inhibitor.py lock|no-logind|slow-logind|command-line
 """
 import os
 import queue
@@ -135,7 +135,38 @@ def run_update(delay_ms=None):
         return took
 
 
+def run_command_line():
+    """quillmoor-flash holds the same lock from before the first block to after the last."""
+    with Workspace() as ws:
+        _, sim_bin = binaries()
+        flash = os.path.join(os.path.dirname(os.path.dirname(sim_bin)), "..", "src", "cli",
+                             "quillmoor-flash")
+        bus = SystemBus(ws)
+        device_log = ws.sub("device", "log.txt")
+        standin = StandIn(ws, bus, device_log)
+        server = UpdateServer(ws)
+        device = SimDevice(ws, sim_bin, pace=False, log=device_log)
+        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=bus.address, TMPDIR=ws.sub("tmp"))
+        os.makedirs(env["TMPDIR"])
+        done = subprocess.run([flash, "--port", device.port, "--server", server.url], env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                              timeout=240)
+        check(done.returncode == 0, f"exit status {done.returncode}: {done.stderr}")
+        check(device.received("ext") == padded(server.image("QLM_EXT.bin")),
+              "the external image on the device differs from the padded file")
+        taken = standin.next(5, "lock")
+        fields, stored = taken.split(" ", 1)[1].rsplit(" ", 1)
+        expected = "sleep:shutdown:idle|Quillmoor Firmware Updater|" \
+                   "Writing firmware into a Quillmoor device|block"
+        check(fields == expected and stored == "0", f"the lock asked for: {taken!r}")
+        check(standin.next(5, "answer") == "granted 0", "the update went on before its lock")
+        released = standin.next(5, "release")
+        check(released == f"released {BLOCKS}",
+              f"the lock was not held until the last block: {released!r}")
+
+
 CASES = {
+    "command-line": run_command_line,
     "lock": lambda: run_update(0),
     "no-logind": lambda: run_update(None),
     # Answers after the window stopped waiting for it: the update goes on, and the late lock

@@ -6,7 +6,7 @@ Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status
                                 closed-output, every-exit, web-stalled,
                                 outside-text, one-device-three-names,
                                 open-reasons, server-password, terminal-colour,
-                                terminal-width)
+                                terminal-width, names-and-folders)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
@@ -67,8 +67,8 @@ class Run:
         self.env["XDG_RUNTIME_DIR"] = runtime
         self.env.update(env or {})
 
-    def __call__(self, *args, timeout=240):
-        done = subprocess.run([program(), *args], env=self.env, stdin=subprocess.DEVNULL,
+    def __call__(self, *args, timeout=240, env_extra=None):
+        done = subprocess.run([program(), *args], env=dict(self.env, **(env_extra or {})), stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, timeout=timeout)
         return done.returncode, done.stdout, done.stderr
 
@@ -803,6 +803,46 @@ def case_every_exit(ws):
         check(events and events[-1]["event"] == "summary" and
               events[-1]["status"] == expected, f"{name}: last event {events[-1:]}")
         check(run.leftovers() == [], f"{name}: left behind: {run.leftovers()}")
+
+
+def case_names_and_folders(ws):
+    """Files named by bytes that are not UTF-8 open by those bytes; the temporary folder named
+    by TMPDIR is used as it is: a missing one is passed over, never made, and nothing of Qt's
+    is left in it."""
+    package, os_image, ext_image = make_package(ws)
+    folder = os.fsencode(ws.sub("firmware"))
+    odd_package = folder + b"/pkg-\xff.zip"
+    os.rename(package, odd_package)
+    images = [folder + b"/os-\xfe.bin", folder + b"/ext-\xff.bin"]
+    for path, data in zip(images, (os_image, ext_image)):
+        with open(path, "wb") as f:
+            f.write(data)
+    device = SimDevice(ws, sim_program(), pace=False)
+    # name, files, what the output calls them
+    rows = [
+        ("package", [odd_package], "pkg-\\xFF.zip"),
+        ("images", images, "os-\\xFE.bin, ext-\\xFF.bin"),
+    ]
+    for name, files, shown in rows:
+        for kind in ("os", "ext"):
+            if device.received(kind) is not None:
+                os.remove(os.path.join(device.out, f"{kind}.bin"))
+        run = Run(ws, name)
+        status, out, err = run("--port", device.port, *files)
+        check(status == 0, f"{name}: exit status {status}: {out} {err}")
+        check(device_holds(device, os_image, ext_image), f"{name}: the device lacks the images")
+        check(shown in out, f"{name}: the files are not shown as {shown}: {out}")
+        check(run.leftovers() == [], f"{name}: left behind: {run.leftovers()}")
+
+    run = Run(ws, "folders")
+    missing = os.path.join(run.tmp, "missing", "chain")
+    status, _, err = run("--port", device.port, package, env_extra={"TMPDIR": missing})
+    check(status == 4 and "FILE NOT FOUND" in err, f"missing TMPDIR: {status} {err}")
+    check(not os.path.exists(os.path.dirname(missing)), "the missing TMPDIR chain was made")
+    run.env.pop("XDG_RUNTIME_DIR")
+    status, _, err = run("--port", device.port, package)
+    check(status == 4, f"no runtime folder: exit status {status}: {err}")
+    check(run.leftovers() == [], f"left in TMPDIR without a runtime folder: {run.leftovers()}")
 
 
 def case_wine_port(ws, build):

@@ -1,19 +1,18 @@
-#include "updater/SystemInhibitor.h"
+#include "app/SystemInhibitor.h"
 
 #include "app/WinApi_win.h"
-
-#include <QWidget>
 
 // Sleep is held off for the thread's requirement, shutdown and logout by a reason on the
 // window (the system shows it and asks the user); the session end itself is refused by the
 // window's session handler.
 struct SystemInhibitor::Backend {
-    QWidget* window = nullptr;
+    std::function<quintptr()> window;
     HWND blocked = nullptr;
 };
 
-SystemInhibitor::SystemInhibitor(QWidget* window) : backend_(std::make_unique<Backend>()) {
-    backend_->window = window;
+SystemInhibitor::SystemInhibitor(std::function<quintptr()> window)
+    : backend_(std::make_unique<Backend>()) {
+    backend_->window = std::move(window);
 }
 
 SystemInhibitor::~SystemInhibitor() {
@@ -25,8 +24,7 @@ void SystemInhibitor::Hold(const QString& reason) {
         return;
     holding_ = true;
     SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    // Only a window on the screen has a handle; asking for one would make it.
-    const auto handle = reinterpret_cast<HWND>(backend_->window->window()->internalWinId());
+    const auto handle = backend_->window ? reinterpret_cast<HWND>(backend_->window()) : nullptr;
     if (handle && ShutdownBlockReasonCreate(handle, Wide(reason)))
         backend_->blocked = handle;
 }

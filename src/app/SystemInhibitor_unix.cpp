@@ -1,4 +1,4 @@
-#include "updater/SystemInhibitor.h"
+#include "app/SystemInhibitor.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -54,7 +54,8 @@ struct SystemInhibitor::Backend {
     std::shared_ptr<LockRequest> request;
 };
 
-SystemInhibitor::SystemInhibitor(QWidget*) : backend_(std::make_unique<Backend>()) {}
+SystemInhibitor::SystemInhibitor(std::function<quintptr()>)
+    : backend_(std::make_unique<Backend>()) {}
 
 SystemInhibitor::~SystemInhibitor() {
     Release();
