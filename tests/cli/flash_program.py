@@ -21,6 +21,7 @@ import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import termios
 import time
 
@@ -858,6 +859,25 @@ def case_wine_port(ws, build):
     check(returncode == 0, f"exit status {returncode}: {out}")
     check(device_holds(device, os_image, ext_image), "the device does not hold both images")
     check("COM1  done  100 %" in out and "1 of 1 device updated" in out, f"output: {out}")
+
+    # A name outside every code page arrives whole, and --json is UTF-8 wherever it goes.
+    name = "прошивка-日本-ü.zip"
+    renamed = os.path.join(os.path.dirname(package), name)
+    os.rename(package, renamed)
+    with tempfile.TemporaryFile() as output:
+        done = subprocess.run(["wine", exe, "--json", "--port", "COM1",
+                               wine.windows_path(renamed)], env=env, stdin=subprocess.DEVNULL,
+                              stdout=output, stderr=subprocess.DEVNULL, timeout=300)
+        output.seek(0)
+        raw = output.read()
+    check(done.returncode == 0, f"{name}: exit status {done.returncode}: {raw!r}")
+    try:
+        events = json_lines(raw.decode("utf-8"))
+    except UnicodeDecodeError as error:
+        raise Failure(f"--json is not UTF-8: {error}: {raw[:200]!r}")
+    firmware = [event for event in events if event["event"] == "firmware"]
+    check(firmware and firmware[0]["ok"] and name in firmware[0]["source"],
+          f"the package's name: {firmware}")
 
 
 CASES = {name[5:].replace("_", "-"): case for name, case in globals().items()
