@@ -25,12 +25,9 @@ bool RemoveEmptyFolder(const QString& path) {
 
 QString SystemTempPath() {
     // /tmp is shared by every user; a per-user folder is preferred when the session has one.
-    // A name of a folder that is missing or not ours to write is passed over, never made.
     for (const char* name : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
         const QByteArray value = qgetenv(name);
-        struct stat st;
-        if (!value.isEmpty() && ::stat(value.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-            ::access(value.constData(), W_OK | X_OK) == 0)
+        if (!value.isEmpty())
             return AddBackslash(QFile::decodeName(value));
     }
     return QStringLiteral("/tmp/");

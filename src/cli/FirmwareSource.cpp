@@ -51,10 +51,6 @@ FirmwareSource::FirmwareSource(ProgressPrinter& printer)
     webGet_.OnCopyProgress = [this](TWebGet&, int, uint64_t size, uint64_t total) {
         printer_.Download(qint64(size), qint64(total));
     };
-    webText_.OnCollectError = [this](TWebText&, int, int code) {
-        problem_ = code < 0 ? QStringLiteral("the update server cannot be reached")
-                            : QStringLiteral("the update server answered with status %1").arg(code);
-    };
     webGet_.OnErrorInfo = [this](TWebGet&, int, const QString& info) {
         // The component names the address as it was given, password and all.
         problem_ = QStringLiteral("the package download failed: %1")
@@ -109,9 +105,19 @@ bool FirmwareSource::LoadFromServer(const QString& server) {
     problem_.clear();
     if (webFlow_.Run())
         return true;
-    if (problem_.isEmpty())
-        problem_ = webText_.Data[0].Found ? QStringLiteral("the package holds no usable firmware")
-                                          : QStringLiteral("no version file on the server");
+    const WebFailure& versionFailure = webText_.Data[0].Failure;
+    const WebFailure packageFailure =
+        webGet_.Items.Count() > 0 ? webGet_.Items[0].Failure : WebFailure();
+    if (versionFailure.Failed())
+        problem_ = QStringLiteral("the version file cannot be fetched: ") + versionFailure.Text();
+    else if (!webText_.Data[0].Found)
+        problem_ = QStringLiteral("no version file on the server");
+    else if (packageFailure.Failed())
+        problem_ = QStringLiteral("the package download failed: ") + packageFailure.Text();
+    else if (problem_.isEmpty())
+        problem_ = version_.isEmpty()
+                       ? QStringLiteral("the server's version file has no version line")
+                       : QStringLiteral("the package holds no usable firmware");
     return false;
 }
 

@@ -95,11 +95,14 @@ bool FirmwareFileLoader::Load(const QStringList& paths) {
                                          : FirmwareStaging::Unpacked::NoImages);
     if (unpacked == FirmwareStaging::Unpacked::SeveralImages)
         return Fail(QStringLiteral("[NOTE: THE PACKAGE HOLDS MORE THAN ONE IMAGE OF A SIZE]"));
-    if (unpacked != FirmwareStaging::Unpacked::Images)
-        return Fail(package
-                        ? QStringLiteral("[NOTE: THE PACKAGE DOES NOT HOLD THE TWO FIRMWARE "
-                                         "IMAGES]")
-                        : QStringLiteral("[NOTE: THE IMAGES MUST HAVE 491516 AND 98304 BYTES]"));
+    if (unpacked != FirmwareStaging::Unpacked::Images && !package)
+        return Fail(QStringLiteral("[NOTE: THE IMAGES MUST HAVE 491516 AND 98304 BYTES]"));
+    if (unpacked != FirmwareStaging::Unpacked::Images) {
+        Fail(QStringLiteral("[NOTE: THE PACKAGE DOES NOT HOLD THE TWO FIRMWARE IMAGES]"));
+        if (!cancelled_) // what was found says nothing when the unpacking was stopped
+            view_.AppendLine(staging.FoundNote());
+        return false;
+    }
     if (!staging.Adopt(flasher_))
         return Fail(QStringLiteral("[NOTE: THE IMAGES COULD NOT BE MOVED INTO PLACE]"));
     controls_.SetUpdateButtonEnabled(true);

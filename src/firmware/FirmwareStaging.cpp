@@ -10,6 +10,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStringList>
 
 namespace {
 const QString StagingName = QStringLiteral("incoming");
@@ -43,6 +45,36 @@ QString FirmwareStaging::UnusableNote() const {
         .arg(QDir::toNativeSeparators(folder));
 }
 
+namespace {
+// A member's name as the log can show it: no control characters, and not without end.
+QString ShownMemberName(const QString& name) {
+    constexpr int MaxShown = 48;
+    QString shown;
+    for (const QChar c : name)
+        shown += c.isPrint() ? c : QChar(u'?');
+    return shown.size() > MaxShown ? shown.left(MaxShown - 3) + QStringLiteral("...") : shown;
+}
+
+QString FoundMembersNote(const QList<TZipDirEntry>& entries) {
+    constexpr int MaxListed = 4;
+    QStringList found;
+    for (const TZipDirEntry& entry : entries) {
+        if (found.size() == MaxListed) {
+            found << QStringLiteral("%1 MORE").arg(entries.size() - MaxListed);
+            break;
+        }
+        found << QStringLiteral("%1 %2 BYTES")
+                     .arg(ShownMemberName(QFileInfo(entry.FileName).fileName()))
+                     .arg(entry.UncomprSize);
+    }
+    return QStringLiteral("[NOTE: EXPECTED TWO .BIN IMAGES OF %1 AND %2 BYTES; FOUND: %3]")
+        .arg(ImageClass::OSSize)
+        .arg(ImageClass::ExtSize)
+        .arg(found.isEmpty() ? QStringLiteral("NO ARCHIVE MEMBERS")
+                             : found.join(QStringLiteral(", ")));
+}
+} // namespace
+
 FirmwareStaging::Unpacked FirmwareStaging::UnpackPackage(TZipUnpacker& zip, const bool& cancelled) {
     zip.ExtrBaseDir = path_;
     zip.ExtractFilter = IsFirmwareImageMember;
@@ -59,6 +91,7 @@ FirmwareStaging::Unpacked FirmwareStaging::UnpackPackage(TZipUnpacker& zip, cons
         else
             ++extImages;
     }
+    foundNote_ = FoundMembersNote(zip.DirEntries());
     Unpacked result = Unpacked::SeveralImages;
     if (osImages <= 1 && extImages <= 1) {
         // Problems were shown by the component; the files decide. An archive whose

@@ -36,6 +36,9 @@ public:
     // Unpacks the image members of the staged package here; nothing is unpacked once
     // cancelled is set (by an event handled meanwhile).
     Unpacked UnpackPackage(TZipUnpacker& zip, const bool& cancelled);
+    // What the last UnpackPackage found, for the user: "[NOTE: EXPECTED TWO .BIN IMAGES OF
+    // 491516 AND 98304 BYTES; FOUND: QLM_OS.bin 400000 BYTES, readme.txt 5 BYTES]".
+    const QString& FoundNote() const { return foundNote_; }
     // Whether this folder holds exactly one OS image and one external image.
     bool HoldsImages() const;
     // Moves everything staged into the work directory in place of what it held, and lists
@@ -45,6 +48,7 @@ public:
 private:
     QString workDirectory_;
     QString path_;
+    QString foundNote_;
 };
 
 // Whether a package member can be a firmware image: a ".bin" name of one of the two image

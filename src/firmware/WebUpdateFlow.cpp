@@ -5,6 +5,7 @@
 #include "firmware/FirmwareStaging.h"
 #include "flashing/DeviceFlasher.h"
 #include "flashing/UpdaterView.h"
+#include "web/WebFailure.h"
 #include "web/WebGet.h"
 #include "web/WebText.h"
 
@@ -26,7 +27,11 @@ bool WebUpdateFlow::Run() {
     QStringList lines;
     SplitText(QLatin1Char('\n'), webText_.Data[0].Text, lines);
     if (lines.size() < 2 || cancelled_) {
-        Fail();
+        const WebFailure& failure = webText_.Data[0].Failure;
+        if (cancelled_ || !webText_.Data[0].Found)
+            Fail(failure);
+        else // the server answered, with a file that is not the version file
+            Fail({QStringLiteral("[NOTE: THE SERVER'S VERSION FILE HAS NO VERSION LINE]")});
         return false;
     }
     const QString version = lines[1];
@@ -44,14 +49,27 @@ bool WebUpdateFlow::Run() {
         webGet_.Items[0].TargetDir = staging.Path();
     webGet_.Execute();
     if (!QFileInfo(staging.PackagePath()).isFile() || cancelled_) {
-        Fail();
+        Fail(cancelled_ || webGet_.Items.Count() == 0 ? WebFailure() : webGet_.Items[0].Failure);
         return false;
     }
     view_.ExtendLastLine(QStringLiteral("  [OK]"));
     view_.AppendLine(QStringLiteral("-> CHECKING FIRMWARE FILE"));
-    if (staging.UnpackPackage(zip_, cancelled_) != FirmwareStaging::Unpacked::Images ||
-        !staging.Adopt(flasher_)) {
-        Fail();
+    const FirmwareStaging::Unpacked unpacked = staging.UnpackPackage(zip_, cancelled_);
+    if (cancelled_) {
+        Fail(WebFailure());
+        return false;
+    }
+    if (unpacked == FirmwareStaging::Unpacked::SeveralImages) {
+        Fail({QStringLiteral("[NOTE: THE PACKAGE HOLDS MORE THAN ONE IMAGE OF A SIZE]")});
+        return false;
+    }
+    if (unpacked != FirmwareStaging::Unpacked::Images) {
+        Fail({QStringLiteral("[NOTE: THE PACKAGE DOES NOT HOLD THE TWO FIRMWARE IMAGES]"),
+              staging.FoundNote()});
+        return false;
+    }
+    if (!staging.Adopt(flasher_)) {
+        Fail({QStringLiteral("[NOTE: THE IMAGES COULD NOT BE MOVED INTO PLACE]")});
         return false;
     }
     controls_.SetUpdateButtonEnabled(true);
@@ -69,8 +87,20 @@ void WebUpdateFlow::Cancel() {
     zip_.Cancel();
 }
 
-void WebUpdateFlow::Fail() {
+void WebUpdateFlow::Fail(const WebFailure& failure) {
+    // Where the server answered, a word about the internet connection would mislead; where
+    // nothing is known (a cancel), it stays as it always was.
+    QStringList notes;
+    if (failure.Failed())
+        notes << failure.Note();
+    if (!failure.Failed() || failure.NetworkMayBeAtFault())
+        notes << QStringLiteral("[NOTE: YOU MUST BE CONNECTED TO THE INTERNET]");
+    Fail(notes);
+}
+
+void WebUpdateFlow::Fail(const QStringList& notes) {
     view_.ExtendLastLine(QStringLiteral("  [ERROR]"));
     view_.AppendLine(QStringLiteral(" "));
-    view_.AppendLine(QStringLiteral("[NOTE: YOU MUST BE CONNECTED TO THE INTERNET]"));
+    for (const QString& note : notes)
+        view_.AppendLine(note);
 }

@@ -3,6 +3,9 @@
 #include "firmware/FirmwareControls.h"
 
 #include <QString>
+#include <QStringList>
+
+struct WebFailure;
 
 class DeviceFlasher;
 class TWebGet;
@@ -25,7 +28,9 @@ public:
     void Cancel();
 
 private:
-    void Fail();
+    // The step's line fails, and the notes say why.
+    void Fail(const WebFailure& failure);
+    void Fail(const QStringList& notes);
 
     TWebText& webText_;
     TWebGet& webGet_;

@@ -23,6 +23,26 @@ bool IsTransportError(QNetworkReply::NetworkError error) {
     return (error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied) ||
            error == QNetworkReply::ProtocolFailure;
 }
+WebFailure FailureOf(const QNetworkReply& reply) {
+    using Cause = WebFailure::Cause;
+    switch (reply.error()) {
+    case QNetworkReply::HostNotFoundError:
+        return WebFailure::Of(Cause::NameNotFound);
+    case QNetworkReply::ConnectionRefusedError:
+        return WebFailure::Of(Cause::Refused);
+    case QNetworkReply::RemoteHostClosedError:
+        return WebFailure::Of(Cause::Closed);
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: // the transfer time-out; a cancel is ours
+        return WebFailure::Of(Cause::TimedOut);
+    case QNetworkReply::UnknownNetworkError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+        return WebFailure::Of(Cause::NoRoute);
+    default:
+        return WebFailure::Of(Cause::Other, reply.errorString());
+    }
+}
 } // namespace
 
 THttpGetRequest::THttpGetRequest(THttpSession& session) : session(session) {}
@@ -37,6 +57,8 @@ bool THttpGetRequest::Open(const QString& url, const RawHeaders& extraHeaders, c
     finished = false;
     status = 0;
     stalled = false;
+    failure = {};
+    phrase.clear();
     windowBytes = 0;
     window.start();
 
@@ -74,6 +96,7 @@ bool THttpGetRequest::Open(const QString& url, const RawHeaders& extraHeaders, c
         // The headers are far below the floor: they must be in within the first window.
         if (floor && window.elapsed() >= floor->windowMs) {
             stalled = true;
+            failure = WebFailure::Of(WebFailure::Cause::Stalled, floor->Shortfall());
             Close();
             return false;
         }
@@ -81,10 +104,12 @@ bool THttpGetRequest::Open(const QString& url, const RawHeaders& extraHeaders, c
     }
     const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!code.isValid()) {
+        failure = FailureOf(*reply);
         Close();
         return false;
     }
     status = code.toInt();
+    phrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     return true;
 }
 
@@ -111,6 +136,7 @@ int64_t THttpGetRequest::Read(char* buffer, int64_t max, const bool* cancel) {
             return -1;
         if (!finished && Starved()) {
             stalled = true;
+            failure = WebFailure::Of(WebFailure::Cause::Stalled, floor->Shortfall());
             Close();
             return -1;
         }
@@ -119,8 +145,12 @@ int64_t THttpGetRequest::Read(char* buffer, int64_t max, const bool* cancel) {
             windowBytes += got > 0 ? got : 0;
             return got;
         }
-        if (finished)
-            return IsTransportError(reply->error()) ? -1 : 0;
+        if (finished) {
+            if (!IsTransportError(reply->error()))
+                return 0;
+            failure = WebFailure::Of(WebFailure::Cause::BrokenOff);
+            return -1;
+        }
         WaitPass();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "web/TransferFloor.h"
+#include "web/WebFailure.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -36,6 +37,11 @@ public:
 
     // The final response's status code (after Open succeeded).
     int Status() const { return status; }
+    // Why Open or Read failed (not for a cancel); a status the server answered with is the
+    // caller's to judge (StatusFailure).
+    const WebFailure& Failure() const { return failure; }
+    // The response's status as a failure, with the server's phrase.
+    WebFailure StatusFailure() const { return WebFailure::OfStatus(status, phrase); }
     // The announced body length, 0 when the server sent none.
     uint64_t ContentLength() const;
 
@@ -61,4 +67,6 @@ private:
     QElapsedTimer window;
     qint64 windowBytes = 0;
     bool stalled = false;
+    WebFailure failure;
+    QString phrase;
 };

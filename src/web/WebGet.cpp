@@ -89,6 +89,7 @@ void TWebGet::Execute() {
         if (OnFileStart)
             OnFileStart(*this, idx);
         dialog->StartDownload();
+        Items[idx].Failure = {};
         const bool result = DownloadHttp(*session, idx, fileNumber, activeCount);
         // Callbacks may have shortened the list.
         if (idx < Items.Count())
@@ -132,7 +133,7 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
     const QString target =
         AddBackslash(item.TargetDir) + (item.TargetFilename.isEmpty() ? name : item.TargetFilename);
     THttpGetRequest request(session);
-    if (!OpenRequest(request, item, target))
+    if (!OpenRequest(request, idx, target))
         return false;
 
     lastTargetFile = target;
@@ -165,15 +166,22 @@ bool TWebGet::DownloadHttp(THttpSession& session, int idx, int fileNumber, int a
     // What was not kept is gone before the error events run (they process events).
     request.Close();
     file.Discard();
-    if (copied.failure == ErrorReadingSource)
+    if (copied.failure == ErrorReadingSource) {
+        NoteFailure(idx, request.Failure().Failed() ? request.Failure()
+                                                    : WebFailure::Of(WebFailure::Cause::BrokenOff));
         RaiseError(copied.failure, ReadingFailure(request, item.URL));
-    else if (copied.failure == ErrorWritingTarget)
+    } else if (copied.failure == ErrorWritingTarget)
         RaiseError(copied.failure, QStringLiteral("Error writing to destination file ") + target);
     return copied.any && kept;
 }
 
-bool TWebGet::OpenRequest(THttpGetRequest& request, const TWebGetItem& item,
-                          const QString& target) {
+void TWebGet::NoteFailure(int idx, const WebFailure& failure) {
+    if (idx < Items.Count())
+        Items[idx].Failure = failure;
+}
+
+bool TWebGet::OpenRequest(THttpGetRequest& request, int idx, const QString& target) {
+    const TWebGetItem item = Items[idx];
     request.SetFloor(Floor);
     const bool opened = request.Open(item.URL, AuthorizationHeaders(item), &dialog->CancelFlag());
     ProcessMessages();
@@ -185,10 +193,12 @@ bool TWebGet::OpenRequest(THttpGetRequest& request, const TWebGetItem& item,
     // A server that answers too slowly to be waited for is a failed download, not a
     // missing file.
     if (!opened && request.Stalled()) {
+        NoteFailure(idx, request.Failure());
         RaiseError(ErrorReadingSource, ReadingFailure(request, item.URL));
         return false;
     }
     if (!opened) {
+        NoteFailure(idx, request.Failure());
         if (OnURLNotFound)
             OnURLNotFound(*this, item.URL);
         return false;
@@ -196,6 +206,7 @@ bool TWebGet::OpenRequest(THttpGetRequest& request, const TWebGetItem& item,
     const int status = request.Status();
     if (status < 200 || status >= 300) {
         request.Close();
+        NoteFailure(idx, request.StatusFailure());
         RaiseError(status, QStringLiteral("Returned http error code ") + QString::number(status));
         return false;
     }

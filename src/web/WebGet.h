@@ -4,6 +4,7 @@
 #include "web/TransferDialog.h"
 #include "web/TransferDialogSettings.h"
 #include "web/TransferFloor.h"
+#include "web/WebFailure.h"
 
 #include <QPointer>
 #include <QString>
@@ -29,6 +30,9 @@ struct TWebGetItem {
     bool Active = true;
     // Run-time result: the transfer delivered data and was not cancelled.
     bool Done = false;
+    // Run-time result: why the server's side of the transfer failed; none when it did not
+    // (or the failure was the disk's, or a cancel).
+    WebFailure Failure;
     // Basic-authentication credentials, sent when either is set.
     QString HTTPUserID;
     QString HTTPPassword;
@@ -114,7 +118,8 @@ private:
 
     bool DownloadHttp(THttpSession& session, int idx, int fileNumber, int activeCount);
     // Sends the item's request; false (with the callbacks raised) when it gives no body.
-    bool OpenRequest(THttpGetRequest& request, const TWebGetItem& item, const QString& target);
+    bool OpenRequest(THttpGetRequest& request, int idx, const QString& target);
+    void NoteFailure(int idx, const WebFailure& failure);
     // Copies the body into file while the dialog shows the progress.
     Copied CopyBody(THttpGetRequest& request, OutputFile& file, uint64_t total, int fileNumber);
     // "Error reading source file URL", with the reason when the server stalled.

@@ -27,8 +27,10 @@ bool TWebText::Collect() {
     cancelled = false;
     const QScopedValueRollback busy(running, true);
 
-    for (int i = 0; i < Data.Count(); ++i)
+    for (int i = 0; i < Data.Count(); ++i) {
         Data[i].Found = false;
+        Data[i].Failure = {};
+    }
     if (Data.Count() == 0)
         return true;
 
@@ -77,35 +79,53 @@ TWebText::FetchOutcome TWebText::Fetch(THttpSession& session, int index, const Q
     });
     deadline.start(DeadlineMs);
     // A server that trickles its answer counts as unreachable, like one that never answers.
+    const auto noteFailure = [&](const WebFailure& failure) {
+        if (index < Data.Count())
+            Data[index].Failure = failure;
+    };
     const auto failed = [&] {
         body.clear();
-        if (expired && OnCollectError)
-            OnCollectError(*this, index, -1);
+        if (expired) {
+            noteFailure(WebFailure::Of(WebFailure::Cause::TimedOut));
+            if (OnCollectError)
+                OnCollectError(*this, index, -1);
+        }
         return FetchOutcome::Failed;
     };
 
     THttpGetRequest request(session);
     if (!request.Open(url, {}, &halt)) {
-        if (!halt && OnCollectError)
-            OnCollectError(*this, index, -1);
+        if (!halt) {
+            noteFailure(request.Failure());
+            if (OnCollectError)
+                OnCollectError(*this, index, -1);
+        }
         return failed();
     }
     const int status = request.Status();
     // Only a success carries the file: a server's error page is no version text.
     if (status < 200 || status >= 300) {
         request.Close();
+        noteFailure(request.StatusFailure());
         if (OnCollectError)
             OnCollectError(*this, index, status);
         return FetchOutcome::Failed;
     }
-    if (request.ContentLength() > uint64_t(MaxBodyBytes))
+    if (request.ContentLength() > uint64_t(MaxBodyBytes)) {
+        noteFailure(WebFailure::Of(WebFailure::Cause::Other, QStringLiteral("answer too long")));
         return failed();
+    }
     char piece[PieceBytes];
     for (;;) {
         ProcessMessages();
         const int64_t got = request.Read(piece, PieceBytes, &halt);
-        if (halt || (got > 0 && body.size() + got > MaxBodyBytes))
+        if (halt)
             return failed();
+        if (got > 0 && body.size() + got > MaxBodyBytes) {
+            noteFailure(
+                WebFailure::Of(WebFailure::Cause::Other, QStringLiteral("answer too long")));
+            return failed();
+        }
         if (got <= 0)
             break;
         body.append(piece, static_cast<qsizetype>(got));

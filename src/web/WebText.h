@@ -1,6 +1,7 @@
 #pragma once
 
 #include "web/ItemCollection.h"
+#include "web/WebFailure.h"
 
 #include <QString>
 #include <cstdint>
@@ -19,6 +20,8 @@ struct TWebTextItem {
     QString Text;
     // True when the last Collect set Text.
     bool Found = false;
+    // Why the last Collect could not fetch the address; none when it could, or was cancelled.
+    WebFailure Failure;
     bool Enable = true;
     int32_t Tag = 0;
 };

@@ -807,9 +807,8 @@ def case_every_exit(ws):
 
 
 def case_names_and_folders(ws):
-    """Files named by bytes that are not UTF-8 open by those bytes; the temporary folder named
-    by TMPDIR is used as it is: a missing one is passed over, never made, and nothing of Qt's
-    is left in it."""
+    """Files named by bytes that are not UTF-8 open by those bytes; a TMPDIR that names a
+    missing folder is refused, never made, and nothing of Qt's is left in the one named."""
     package, os_image, ext_image = make_package(ws)
     folder = os.fsencode(ws.sub("firmware"))
     odd_package = folder + b"/pkg-\xff.zip"
@@ -838,7 +837,8 @@ def case_names_and_folders(ws):
     run = Run(ws, "folders")
     missing = os.path.join(run.tmp, "missing", "chain")
     status, _, err = run("--port", device.port, package, env_extra={"TMPDIR": missing})
-    check(status == 4 and "FILE NOT FOUND" in err, f"missing TMPDIR: {status} {err}")
+    check(status == 4 and "THE TEMPORARY FOLDER IS NOT USABLE" in err,
+          f"missing TMPDIR: {status} {err}")
     check(not os.path.exists(os.path.dirname(missing)), "the missing TMPDIR chain was made")
     run.env.pop("XDG_RUNTIME_DIR")
     status, _, err = run("--port", device.port, package)

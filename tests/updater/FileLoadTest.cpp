@@ -198,10 +198,14 @@ TEST_F(FileLoadTest, AFileThatFailsKeepsTheEarlierImages) {
         int boxes;
     } cases[] = {
         {{Write("page.zip", "<html>404</html>")},
-         {"-> LOADING FIRMWARE PACKAGE: page.zip  [OK]", Checking + "  [ERROR]", noPackage},
+         {"-> LOADING FIRMWARE PACKAGE: page.zip  [OK]", Checking + "  [ERROR]", noPackage,
+          "[NOTE: EXPECTED TWO .BIN IMAGES OF 491516 AND 98304 BYTES; FOUND: NO ARCHIVE "
+          "MEMBERS]"},
          1},
         {{Package("swapped.zip", ext, os + "x")},
-         {"-> LOADING FIRMWARE PACKAGE: swapped.zip  [OK]", Checking + "  [ERROR]", noPackage},
+         {"-> LOADING FIRMWARE PACKAGE: swapped.zip  [OK]", Checking + "  [ERROR]", noPackage,
+          "[NOTE: EXPECTED TWO .BIN IMAGES OF 491516 AND 98304 BYTES; FOUND: QLM_OS.bin 98304 "
+          "BYTES, QLM_EXT.bin 491517 BYTES, readme.txt 5 BYTES]"},
          0},
         {{Write("a.bin", os.left(1000)), Write("b.bin", ext)},
          {"-> LOADING FIRMWARE PACKAGE: a.bin, b.bin  [OK]", Checking + "  [ERROR]",

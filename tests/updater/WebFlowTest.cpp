@@ -10,11 +10,13 @@
 #include "updater/MonitorMemo.h"
 #include "updater/TFQLXUpdate.h"
 #include "web/WebGet.h"
+#include "web/WebText.h"
 
 #include <QDir>
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -94,54 +96,115 @@ TEST_F(WebFlowTest, VersionKeepsTheCarriageReturnOfCrLfLines) {
                                   "-> CHECKING FIRMWARE FILE  [OK] -> VERS.: 2.18\r"}));
 }
 
-TEST_F(WebFlowTest, FailuresEndInTheSameThreeLines) {
+// Every failure ends the failed step's line and names its cause; the advice to check the
+// internet connection comes only where the network may be at fault, not where the server
+// answered.
+TEST_F(WebFlowTest, FailuresNameTheirCause) {
+    const QString download = "-> DOWNLOAD FIRMWARE FROM SERVER  [ERROR]";
+    const QString checking = "-> CHECKING FIRMWARE FILE  [ERROR]";
+    const QString noImages = "[NOTE: THE PACKAGE DOES NOT HOLD THE TWO FIRMWARE IMAGES]";
+    enum class Server { Serving, Closed };
     struct Case {
         const char* name;
-        QByteArray version;
-        int packageStatus;
-        ZipMembers members;
-        bool downloadLineFails;
+        Server server;
+        TestRoute version;
+        TestRoute package;
+        QStringList lines; // after the download line
         bool packageRequested;
     } cases[] = {
-        {"single line", "Quillmoor firmware 2.17\n", 200, GoodPackage, true, false},
-        {"single line without feed", "Quillmoor firmware 2.17", 200, GoodPackage, true, false},
-        {"package missing", "QLM\n2.17\n", 404, {}, true, true},
-        {"no OS image",
-         "QLM\n2.17\n",
-         200,
-         {{"a/QLM_EXT.bin", TestBytes(ExtSize, 2)}, {"b/QLM_EXT2.bin", TestBytes(ExtSize, 3)}},
-         false,
+        {"no version line",
+         Server::Serving,
+         {.body = "Quillmoor firmware 2.17\n"},
+         {},
+         {download, " ", "[NOTE: THE SERVER'S VERSION FILE HAS NO VERSION LINE]"},
+         false},
+        {"version file missing",
+         Server::Serving,
+         {.status = 404, .body = "not here"},
+         {},
+         {download, " ", "[NOTE: THE SERVER ANSWERED 404 NOT FOUND]"},
+         false},
+        {"package missing",
+         Server::Serving,
+         {.body = "QLM\n2.17\n"},
+         {.status = 404, .body = "not here"},
+         {download, " ", "[NOTE: THE SERVER ANSWERED 404 NOT FOUND]"},
+         true},
+        {"server busy",
+         Server::Serving,
+         {.body = "QLM\n2.17\n"},
+         {.status = 503, .body = "later"},
+         {download, " ", "[NOTE: THE SERVER ANSWERED 503 SERVICE UNAVAILABLE]"},
+         true},
+        {"version too slow",
+         Server::Serving,
+         {.body = "QLM\n2.17\n", .headTrickleMs = 400},
+         {},
+         {download, " ", "[NOTE: THE SERVER CANNOT BE REACHED: NO ANSWER IN TIME]", Note},
+         false},
+        {"package trickles",
+         Server::Serving,
+         {.body = "QLM\n2.17\n"},
+         {.body = QByteArray(4000, 'z'), .trickleMs = 200},
+         {download, " ", "[NOTE: THE SERVER SENT LESS THAN 1024 BYTES IN 1 S]", Note},
+         true},
+        {"connection refused",
+         Server::Closed,
+         {},
+         {},
+         {download, " ", "[NOTE: THE SERVER CANNOT BE REACHED: CONNECTION REFUSED]"},
+         false},
+        {"not a zip",
+         Server::Serving,
+         {.body = "QLM\n2.17\n"},
+         {.body = "this is no archive, just text"},
+         {"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]", checking, " ", noImages,
+          "[NOTE: EXPECTED TWO .BIN IMAGES OF 491516 AND 98304 BYTES; FOUND: NO ARCHIVE "
+          "MEMBERS]"},
+         true},
+        {"wrong sizes",
+         Server::Serving,
+         {.body = "QLM\n2.17\n"},
+         {.body = MakeZip({{"fw/QLM_OS.bin", TestBytes(400000, 1)},
+                           {"QLM_EXT.bin", TestBytes(ExtSize, 2)},
+                           {"readme.txt", "notes"}})},
+         {"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]", checking, " ", noImages,
+          "[NOTE: EXPECTED TWO .BIN IMAGES OF 491516 AND 98304 BYTES; FOUND: QLM_OS.bin 400000 "
+          "BYTES, QLM_EXT.bin 98304 BYTES, readme.txt 5 BYTES]"},
          true},
         {"three images",
-         "QLM\n2.17\n",
-         200,
-         {{"QLM_OS.bin", TestBytes(OsSize, 1)},
-          {"QLM_EXT.bin", TestBytes(ExtSize, 2)},
-          {"QLM_EXT2.bin", TestBytes(ExtSize, 3)}},
-         false,
+         Server::Serving,
+         {.body = "QLM\n2.17\n"},
+         {.body = MakeZip({{"QLM_OS.bin", TestBytes(OsSize, 1)},
+                           {"QLM_EXT.bin", TestBytes(ExtSize, 2)},
+                           {"QLM_EXT2.bin", TestBytes(ExtSize, 3)}})},
+         {"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]", checking, " ",
+          "[NOTE: THE PACKAGE HOLDS MORE THAN ONE IMAGE OF A SIZE]"},
          true},
-        {"not a zip", "QLM\n2.17\n", 200, {}, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TearDown();
-        SetUp();
-        ServeVersion(c.version);
-        if (c.packageStatus != 200)
-            server.Route(PackagePath, {c.packageStatus, "not here"});
-        else if (c.members.isEmpty())
-            server.Route(PackagePath, {200, "this is no archive, just text"});
-        else
-            ServePackage(c.members);
+        if (c.server == Server::Closed) {
+            QTcpServer closed; // a port that was just free: nobody listens there now
+            ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+            const QByteArray url = "http://127.0.0.1:" + QByteArray::number(closed.serverPort());
+            closed.close();
+            SetUp();
+            qputenv("QLM_UPDATE_SERVER", url);
+            window = std::make_unique<TFQLXUpdate>();
+            window->WebGetComponent().DialogSettings.ShowDialog = false;
+        } else {
+            SetUp();
+        }
+        window->WebTextComponent().DeadlineMs = 1000;
+        window->WebGetComponent().Floor = TransferFloor{1000, 1024};
+        server.Route(VersionPath, c.version);
+        server.Route(PackagePath, c.package);
 
         const int hitsBefore = server.Hits(PackagePath);
         window->btnWebFirmwareClick();
-        const QStringList expected =
-            c.downloadLineFails
-                ? QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [ERROR]", " ", Note}
-                : QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [OK]",
-                              "-> CHECKING FIRMWARE FILE  [ERROR]", " ", Note};
-        EXPECT_EQ(Log(), expected);
+        EXPECT_EQ(Log().join('\n').toStdString(), c.lines.join('\n').toStdString());
         EXPECT_EQ(server.Hits(PackagePath) - hitsBefore, c.packageRequested ? 1 : 0);
         EXPECT_TRUE(Enabled("btnWebFirmware"));
         EXPECT_FALSE(Enabled("btnOS"));
@@ -188,7 +251,8 @@ TEST_F(WebFlowTest, RetryWhoseDownloadDoesNotStartFindsNoEarlierPackage) {
 
     server.Route(PackagePath, {404, "gone"});
     window->btnWebFirmwareClick();
-    EXPECT_EQ(Log().mid(4), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [ERROR]", " ", Note}));
+    EXPECT_EQ(Log().mid(5), (QStringList{"-> DOWNLOAD FIRMWARE FROM SERVER  [ERROR]", " ",
+                                         "[NOTE: THE SERVER ANSWERED 404 NOT FOUND]"}));
 }
 
 // A package whose external image is damaged fails; the server is then mended with a newer
