@@ -14,8 +14,9 @@
 // lines (Windows).
 void PrepareConsole();
 
-// Qt's platform start makes a runtime folder in the temporary folder when the session names
-// none (Unix); the command line needs none, so an empty one made while this lived goes.
+// Qt's platform start makes a runtime folder in the temporary folder when the session has
+// none of the user's own (Unix); the command line needs none, so an empty one made while this
+// lived goes.
 class StrayRuntimeFolder {
 public:
     StrayRuntimeFolder();

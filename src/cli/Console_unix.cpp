@@ -24,16 +24,10 @@ void PrepareConsole() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-StrayRuntimeFolder::StrayRuntimeFolder() {
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-        before_ = RuntimeFolders();
-    else
-        before_ << QString(); // Qt makes none
-}
+// Also with XDG_RUNTIME_DIR set: Qt passes over one that is not the user's own.
+StrayRuntimeFolder::StrayRuntimeFolder() : before_(RuntimeFolders()) {}
 
 StrayRuntimeFolder::~StrayRuntimeFolder() {
-    if (before_ == QStringList{QString()})
-        return;
     for (const QString& name : RuntimeFolders())
         if (!before_.contains(name))
             QDir::temp().rmdir(name); // only when empty: never anything put there since

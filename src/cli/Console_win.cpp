@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <io.h>
 #include <mutex>
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, whose definitions it uses.
+#include <shellapi.h>
 
 namespace {
 // The console's handler runs on a thread of its own and can carry no context of ours.

@@ -116,13 +116,10 @@ void DeviceJob::Converse() {
     } catch (const EComPortExt& error) {
         const bool inUse = error.Code == CE_OpenFailed && TCustomComPort::InUseError(error.WinCode);
         outcome_ = inUse ? Outcome::InUse : Outcome::Failed;
-        reason_ =
-            inUse
-                ? QStringLiteral("the port is in use by another program (%1)").arg(error.Message())
-                : error.Message();
-        // Which of a missing path, a file, a folder or a forbidden device it was.
-        if (!inUse && error.Code == CE_OpenFailed && error.WinCode != 0)
-            reason_ += QStringLiteral(": ") + TCustomComPort::OpenErrorText(error.WinCode);
+        // The message ends with the system's reason: a missing path, a file, a folder, a
+        // forbidden device or one in use.
+        reason_ = inUse ? QStringLiteral("the port is in use by another program (%1)").arg(error.Message())
+                        : error.Message();
     } catch (const std::exception& error) {
         outcome_ = Outcome::Failed;
         reason_ = QString::fromUtf8(error.what());

@@ -7,6 +7,7 @@
 #include "serial/DistinctPorts.h"
 #include "serial/EComPort.h"
 #include "serial/EnumComPorts.h"
+#include "serial/TComPort.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
@@ -92,9 +93,20 @@ bool FlashProgram::ListPorts(QStringList& ports) {
     }
     if (ports.isEmpty()) {
         printer_.Error(QString(), QStringLiteral("no serial port found"));
+        SayWhyNoPort();
         return false;
     }
     return true;
+}
+
+void FlashProgram::SayWhyNoPort() {
+    for (const auto& [path, group] : ForbiddenComPorts())
+        printer_.Error(path, QStringLiteral("permission denied (group %1): add yourself with "
+                                            "sudo usermod -aG %1 $USER and log in again")
+                                 .arg(group));
+    if (ForbiddenComPorts().isEmpty() && !PortAccessNotes().isEmpty())
+        printer_.Error(QString(), QStringLiteral("the system lists no serial port: the device's "
+                                                 "USB serial driver may be missing"));
 }
 
 std::unique_ptr<DeviceJob> FlashProgram::MakeJob(DeviceJob::Mode mode, const QString& port) {
@@ -152,12 +164,29 @@ int FlashProgram::List() {
     for (const QString& port : ports)
         probes.push_back(MakeJob(DeviceJob::Mode::Probe, port));
     RunAll(probes);
+    // Ports this user may not open are not probed, but are there: the user must hear of them.
+    QList<QPair<QString, QString>> forbidden;
+    for (const auto& entry : ForbiddenComPorts())
+        if (DistinctPorts(ports + QStringList{entry.first}).size() > ports.size())
+            forbidden.append(entry);
     int width = 0;
     for (const QString& port : ports)
         width = qMax(width, int(port.size()));
+    for (const auto& entry : forbidden)
+        width = qMax(width, int(entry.first.size()));
+    const auto row = [&](const QString& port, bool device, const QString& state) {
+        if (printer_.OutputStyle() == ProgressPrinter::Style::Json)
+            printer_.Event({{QStringLiteral("event"), QStringLiteral("port")},
+                            {QStringLiteral("port"), port},
+                            {QStringLiteral("device"), device},
+                            {QStringLiteral("state"), state}});
+        else
+            printer_.Print(QStringLiteral("%1  %2").arg(port.leftJustified(width), state));
+    };
     int answering = 0;
     for (const auto& probe : probes) {
         QString state;
+        const QString group = ForbiddingGroup(TCustomComPort::DevicePath(probe->Port()));
         switch (probe->Result()) {
         case DeviceJob::Outcome::Answered:
             state = QStringLiteral("device answers");
@@ -173,18 +202,14 @@ int FlashProgram::List() {
             state = probe->Reason();
             break;
         default:
-            state = QStringLiteral("cannot be opened: ") + probe->Reason();
+            state = group.isEmpty() ? QStringLiteral("cannot be opened: ") + probe->Reason()
+                                    : QStringLiteral("permission denied (group %1)").arg(group);
             break;
         }
-        if (printer_.OutputStyle() == ProgressPrinter::Style::Json)
-            printer_.Event(
-                {{QStringLiteral("event"), QStringLiteral("port")},
-                 {QStringLiteral("port"), probe->Port()},
-                 {QStringLiteral("device"), probe->Result() == DeviceJob::Outcome::Answered},
-                 {QStringLiteral("state"), state}});
-        else
-            printer_.Print(QStringLiteral("%1  %2").arg(probe->Port().leftJustified(width), state));
+        row(probe->Port(), probe->Result() == DeviceJob::Outcome::Answered, state);
     }
+    for (const auto& [path, group] : forbidden)
+        row(path, false, QStringLiteral("permission denied (group %1)").arg(group));
     return answering > 0 ? AllUpdated : NoDevice;
 }
 
@@ -223,6 +248,7 @@ int FlashProgram::Update() {
             return DeviceFailed;
         if (found.isEmpty()) {
             printer_.Error(QString(), QStringLiteral("no Quillmoor device answers on any port"));
+            SayWhyNoPort();
             return NoDevice;
         }
         ports = QStringList{found};

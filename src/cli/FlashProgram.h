@@ -38,6 +38,8 @@ private:
     int Update();
     int LoadAndUpdate();
     bool ListPorts(QStringList& ports);
+    // After a search without a device: the ports this user may not open, or a missing driver.
+    void SayWhyNoPort();
     std::unique_ptr<DeviceJob> MakeJob(DeviceJob::Mode mode, const QString& port);
     // Runs every job at once and returns when all have ended.
     void RunAll(Jobs& jobs);

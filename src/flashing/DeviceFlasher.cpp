@@ -3,6 +3,7 @@
 #include "app/EventPump.h"
 #include "app/FileUtils.h"
 #include "flashing/UpdaterView.h"
+#include "serial/EnumComPorts.h"
 
 #include <QScopeGuard>
 
@@ -71,6 +72,11 @@ bool DeviceFlasher::tmSearchTimer() {
     const QString found = probe_.SearchDevice();
     view_.ExtendLastLine(found.isEmpty() ? QStringLiteral("  [NOT FOUND]")
                                          : QStringLiteral("  [OK]"));
+    // A device behind a port this user may not open, or behind no driver, is never found:
+    // say so, with what to do.
+    if (found.isEmpty())
+        for (const QString& note : PortAccessNotes())
+            view_.AppendLine(note);
     view_.SetPortText(found);
     return true;
 }

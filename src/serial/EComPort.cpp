@@ -1,5 +1,8 @@
 #include "serial/EComPort.h"
 
+#include "serial/EnumComPorts.h"
+#include "serial/TComPort.h"
+
 #include <array>
 
 QString ComErrorText(uint8_t code) {
@@ -36,9 +39,27 @@ QString ComErrorText(uint8_t code) {
 EComPort::EComPort(const QString& portName, uint8_t code)
     : EComPort(code, portName + QStringLiteral(" Error: ") + ComErrorText(code)) {}
 
+namespace {
+// ": Permission denied (group dialout: ...)": the system's words, and for a port of a group
+// the user is not in, how to join it.
+QString OpenFailureReason(uint32_t osError, const QString& portName) {
+    QString reason = QStringLiteral(": ") + TCustomComPort::OpenErrorText(osError);
+    const QString group = ForbiddingGroup(TCustomComPort::DevicePath(portName));
+    if (!group.isEmpty())
+        reason += QStringLiteral(" (group %1: add yourself with sudo usermod -aG %1 $USER and "
+                                 "log in again)")
+                      .arg(group);
+    return reason;
+}
+} // namespace
+
 EComPortExt::EComPortExt(uint8_t code, uint32_t osError, const QString& portName)
     : EComPort(code, QStringLiteral("COM Port Error: ") + ComErrorText(code) +
-                         QStringLiteral(" on ") + portName),
+                         QStringLiteral(" on ") + portName +
+                         // A missing device, one in use and one the user may not open differ
+                         // in what the user must do: the system's reason says which.
+                         (code == CE_OpenFailed && osError != 0 ? OpenFailureReason(osError, portName)
+                                                                : QString())),
       WinCode(osError) {}
 
 EComPortClaimed::EComPortClaimed(uint32_t osError, const QString& portName)

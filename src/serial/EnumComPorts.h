@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QList>
+#include <QPair>
 #include <QStringList>
 
 // Replaces ports with the present serial ports, sorted case-insensitively as text (COM10
@@ -26,3 +28,18 @@ int ComparePortNames(const QString& a, const QString& b);
 // A source that cannot be read adds no names.
 // Windows: the values of HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM.
 bool ListPresentComPorts(QStringList& names);
+
+// What the Monitor log adds after a search that found no device, when the cause may be the
+// system's rather than the device's: on Unix the present serial ports (and QLM_EXTRA_PORTS
+// paths) this user may not open, with the group that owns them and how to join it; on Windows,
+// when the system lists no serial port at all, that the device's USB serial driver may be
+// missing. Empty when neither applies.
+QStringList PortAccessNotes();
+
+// The present serial ports (and QLM_EXTRA_PORTS paths) this user may not open, each with the
+// group that owns it (Unix; none on Windows).
+QList<QPair<QString, QString>> ForbiddenComPorts();
+
+// The group that owns the device node at path, when this user may not open it for reading and
+// writing; empty otherwise (always on Windows).
+QString ForbiddingGroup(const QString& path);

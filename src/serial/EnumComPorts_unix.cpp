@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -66,4 +69,48 @@ bool ListPresentComPorts(QStringList& names) {
 
 int ComparePortNames(const QString& a, const QString& b) {
     return QString::compare(a, b, Qt::CaseInsensitive);
+}
+
+QString ForbiddingGroup(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0 || MayReadWrite(path))
+        return {};
+    const group* owner = ::getgrgid(st.st_gid);
+    return owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(st.st_gid);
+}
+
+QList<QPair<QString, QString>> ForbiddenComPorts() {
+    QStringList candidates;
+    const QDir dir(QStringLiteral("/sys/class/tty"));
+    const QStringList consoles = ConsoleTerminals(dir.path());
+    for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString entryDir = dir.filePath(name);
+        if (QFileInfo::exists(entryDir + QStringLiteral("/device")) &&
+            !IsPlaceholderUart(entryDir, name) && !consoles.contains(name))
+            candidates << QStringLiteral("/dev/") + name;
+    }
+    candidates += ExtraComPorts(qEnvironmentVariable("QLM_EXTRA_PORTS"));
+    QList<QPair<QString, QString>> forbidden;
+    for (const QString& path : DistinctPorts(candidates)) {
+        const QString group = ForbiddingGroup(path);
+        if (!group.isEmpty())
+            forbidden.append({path, group});
+    }
+    return forbidden;
+}
+
+QStringList PortAccessNotes() {
+    QMap<QString, QStringList> byGroup;
+    for (const auto& [path, group] : ForbiddenComPorts())
+        byGroup[group] << path;
+    QStringList notes;
+    for (auto it = byGroup.cbegin(); it != byGroup.cend(); ++it)
+        notes << QStringLiteral("[NOTE: %1 %2 TO GROUP %3; ADD YOURSELF (sudo usermod -aG %3 "
+                                "$USER) AND LOG IN AGAIN]")
+                     .arg(it.value().join(QStringLiteral(", ")),
+                          it.value().size() == 1 ? QStringLiteral("BELONGS")
+                                                 : QStringLiteral("BELONG"),
+                          it.key());
+    return notes;
 }

@@ -66,3 +66,20 @@ int ComparePortNames(const QString& a, const QString& b) {
         return QString::compare(a, b, Qt::CaseInsensitive); // not comparable by the locale
     return order - CSTR_EQUAL;
 }
+
+QStringList PortAccessNotes() {
+    QStringList names;
+    if (!ListPresentComPorts(names) || !names.isEmpty())
+        return {};
+    return {QStringLiteral("[NOTE: WINDOWS LISTS NO SERIAL PORT: THE DEVICE'S USB SERIAL DRIVER "
+                           "MAY BE MISSING (DEVICE MANAGER SHOWS THE PORT UNDER \"PORTS (COM & "
+                           "LPT)\")]")};
+}
+
+QList<QPair<QString, QString>> ForbiddenComPorts() {
+    return {};
+}
+
+QString ForbiddingGroup(const QString&) {
+    return {}; // access to a port is not a matter of groups here
+}

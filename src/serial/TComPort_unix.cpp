@@ -62,6 +62,8 @@ QString TCustomComPort::OpenErrorText(uint32_t osError) {
     // The system's own words for ENOTTY speak of an ioctl, which tells a user nothing.
     if (osError == ENOTTY)
         return QStringLiteral("not a terminal");
+    if (InUseError(osError))
+        return QStringLiteral("in use by another program");
     return qt_error_string(int(osError));
 }
 

@@ -52,6 +52,8 @@ bool TCustomComPort::InUseError(uint32_t osError) {
 }
 
 QString TCustomComPort::OpenErrorText(uint32_t osError) {
+    if (InUseError(osError))
+        return QStringLiteral("in use by another program");
     return qt_error_string(int(osError));
 }
 

@@ -6,11 +6,13 @@ Usage: flash_program.py CASE   (single-port, all-one-vanishes, list, exit-status
                                 closed-output, every-exit, web-stalled,
                                 outside-text, one-device-three-names,
                                 open-reasons, server-password, terminal-colour,
-                                terminal-width, names-and-folders)
+                                terminal-width, names-and-folders,
+                                forbidden-port)
        flash_program.py --windows BUILD wine-port
                               (the gathered Windows program under Wine, the device on COM1)
 """
 import fcntl
+import grp
 import json
 import os
 import pty
@@ -844,6 +846,46 @@ def case_names_and_folders(ws):
     status, _, err = run("--port", device.port, package)
     check(status == 4, f"no runtime folder: exit status {status}: {err}")
     check(run.leftovers() == [], f"left in TMPDIR without a runtime folder: {run.leftovers()}")
+
+
+def case_forbidden_port(ws):
+    """A port this user may not open is named with the group that owns it and how to join it:
+    in the list, and when a search finds no device. Root may open anything, so as root the
+    program runs as nobody."""
+    package, _, _ = make_package(ws)
+    device = SimDevice(ws, sim_program(), pace=False)  # its node: root's, or ours
+    shared = ws.sub("shared")
+    os.makedirs(shared)
+    os.chmod(ws.path, 0o755)
+    for folder in (shared, os.path.dirname(package)):
+        os.chmod(folder, 0o777)
+    os.chmod(package, 0o644)
+    if os.geteuid() == 0:
+        port = device.port
+        launcher = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+    else:  # a node of our own that we may not open stands in
+        port = ws.sub("forbidden-port")
+        with open(port, "w"):
+            pass
+        os.chmod(port, 0)
+        launcher = []
+    group = grp.getgrgid(os.stat(port).st_gid).gr_name
+    env = dict(os.environ, TMPDIR=shared, XDG_RUNTIME_DIR=shared, QLM_EXTRA_PORTS=port)
+    expected = f"permission denied (group {group})"
+    # arguments, exit status, where the words must be
+    rows = [
+        (["--list"], 3, "stdout"),
+        ([package], 3, "stderr"),
+    ]
+    for args, status, stream in rows:
+        done = subprocess.run(launcher + [program(), *args], env=env, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=120)
+        text = done.stdout if stream == "stdout" else done.stderr
+        check(done.returncode == status, f"{args}: exit status {done.returncode}: {done.stderr}")
+        check(f"{port}" in text and expected in text, f"{args}: {stream}: {text!r}")
+        if stream == "stderr":
+            check(f"sudo usermod -aG {group} $USER" in text, f"{args}: no advice: {text!r}")
+    check(os.listdir(shared) == [], f"left behind: {os.listdir(shared)}")
 
 
 def case_wine_port(ws, build):

@@ -23,7 +23,8 @@ TEST(ComErrorTest, CodeTexts) {
 
 TEST(ComErrorTest, MessageForms) {
     const EComPortExt ext(CE_OpenFailed, 16, QStringLiteral("ttyUSB0"));
-    EXPECT_EQ(ext.Message(), QStringLiteral("COM Port Error: Unable to open com port on ttyUSB0"));
+    EXPECT_EQ(ext.Message(), QStringLiteral("COM Port Error: Unable to open com port on ttyUSB0: "
+                                            "in use by another program"));
     EXPECT_EQ(ext.Code, 1);
     EXPECT_EQ(ext.WinCode, 16u);
 

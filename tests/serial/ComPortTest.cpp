@@ -79,14 +79,15 @@ TEST_F(ComPortTest, OpensAndClosesRepeatedlyWithoutLeavingThreads) {
 }
 
 TEST_F(ComPortTest, OpenFailureRaisesCode1AndStaysClosed) {
+    // The stated words, then the system's reason.
     const struct {
         const char* name;
         const char* shownAs;
     } rows[] = {
-        {"/dev/qlm-no-such-port", "/dev/qlm-no-such-port"},
-        {"qlmNoSuchPort", "qlmNoSuchPort"},
-        {"/dev/null", "/dev/null"}, // exists, but is no terminal
-        {"", ""},                   // no port at all: the folder /dev/
+        {"/dev/qlm-no-such-port", "/dev/qlm-no-such-port: No such file or directory"},
+        {"qlmNoSuchPort", "qlmNoSuchPort: No such file or directory"},
+        {"/dev/null", "/dev/null: not a terminal"}, // exists, but is no terminal
+        {"", ": Is a directory"},                   // no port at all: the folder /dev/
     };
     // The error says it all: nothing goes to the terminal besides.
     static int logged = 0;
@@ -111,8 +112,8 @@ TEST_F(ComPortTest, HeldPortCannotBeOpenedUntilReleased) {
     second.SetPort(pty.SlavePath());
     QString message;
     EXPECT_EQ(RaisedCode([&] { second.Open(); }, &message), 1);
-    EXPECT_EQ(message,
-              QStringLiteral("COM Port Error: Unable to open com port on ") + pty.SlavePath());
+    EXPECT_EQ(message, QStringLiteral("COM Port Error: Unable to open com port on ") +
+                           pty.SlavePath() + QStringLiteral(": in use by another program"));
     EXPECT_FALSE(second.Connected());
     // The failed attempt must not disturb the holder.
     const QByteArray ping("ping");
