@@ -270,11 +270,14 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
     bool trouble = false;
     bool leftOut = false;
     QStringList stopped;
+    QStringList broken; // devices whose transfer began and did not end well
     for (const auto& job : jobs) {
         const Outcome outcome = job->Result();
         found_ += job->DeviceFound() ? 1 : 0;
         if (outcome == Outcome::Aborted && job->DeviceFound())
             stopped << job->Port();
+        if ((outcome == Outcome::Aborted || outcome == Outcome::Failed) && job->DeviceFound())
+            broken << job->Port();
         updated_ += outcome == Outcome::Updated ? 1 : 0;
         if (outcome == Outcome::Updated) {
             if (job->Unconfirmed())
@@ -306,6 +309,13 @@ int FlashProgram::Conclude(const Jobs& jobs, bool named) {
     if (!stopped.isEmpty())
         printer_.Error(QString(), QStringLiteral("stopped: %1 must be updated again")
                                       .arg(stopped.join(QStringLiteral(", "))));
+    // An update at once would find no device there: what brings it back.
+    if (!broken.isEmpty())
+        printer_.Error(QString(),
+                       QStringLiteral("%1 may still be in the boot loader: keep it connected; it "
+                                      "returns by itself after about 30 s (or switch it off and "
+                                      "on); then update it again")
+                           .arg(broken.join(QStringLiteral(", "))));
     // No device at all is its own status, unless a named port failed for another reason.
     bool unreachable = false;
     for (const auto& job : jobs)

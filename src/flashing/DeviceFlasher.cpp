@@ -141,13 +141,25 @@ bool DeviceFlasher::btnOSClick() {
     if (!PickImage(ImageClass::KindOS))
         return false;
     if (!transfer_.FlashOSImage())
-        return false;
+        return AdviseAfterBrokenUpdate();
 
     view_.AppendLine(QStringLiteral("-> WAITING 5 SECONDS FOR BOOT DEVICE"));
     view_.SetStatusText(1, QStringLiteral("Waiting 5 sec for boot device..."));
     ProcessMessages();
     SleepMs(BootWaitMs);
-    return DeviceRestarted() && RunExtStep();
+    if (!DeviceRestarted())
+        return AdviseAfterBrokenUpdate();
+    return RunExtStep();
+}
+
+bool DeviceFlasher::AdviseAfterBrokenUpdate() {
+    // A retry at once would only hear "QUILLMOOR DOES NOT ANSWER!": the user must know where
+    // the device is and what brings it back.
+    view_.AppendLine(QStringLiteral(
+        "[NOTE: THE QUILLMOOR MAY STILL BE IN ITS BOOT LOADER: KEEP IT CONNECTED; IT RETURNS BY "
+        "ITSELF AFTER ABOUT 30 S (OR SWITCH IT OFF AND ON); THEN PRESS \"UPDATE QUILLMOOR\" "
+        "AGAIN]"));
+    return false;
 }
 
 bool DeviceFlasher::DeviceRestarted() {
@@ -190,7 +202,7 @@ bool DeviceFlasher::RunExtStep() {
     if (!PickImage(ImageClass::KindExt))
         return false;
     if (!transfer_.FlashExtImage())
-        return false;
+        return AdviseAfterBrokenUpdate();
     view_.AppendLine(QStringLiteral(" "));
     view_.AppendLine(QStringLiteral("- QUILLMOOR HAS BEEN UPDATED -"));
     view_.SetStatusText(1, QStringLiteral("Update proceeded!"));

@@ -80,6 +80,8 @@ private:
     bool RunExtStep();
     // After the restart wait: the device answers its probe again (and no stop came).
     bool DeviceRestarted();
+    // Says what state a device whose update broke off is in, and what to do; false.
+    bool AdviseAfterBrokenUpdate();
 
     UpdaterView& view_;
     TDeviceLink link_;

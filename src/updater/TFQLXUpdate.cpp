@@ -549,6 +549,9 @@ void TFQLXUpdate::closeEvent(QCloseEvent* event) {
     bool canClose = false;
     RunGuarded([&] { canClose = FormCloseQuery(); });
     if (!canClose) {
+        // A close that does nothing would look like a hung window.
+        if (busy_)
+            SetStatusText(1, QStringLiteral("Update running: Ctrl+Alt+Shift+X stops it"));
         event->ignore();
         return;
     }

@@ -145,7 +145,8 @@ def case_all_one_vanishes(ws):
         check(device_holds(device, os_image, ext_image), f"{device.port} was not updated")
     check(gone.received("os") is None, "the vanished device holds an image")
     errors = err.splitlines()
-    check(len(errors) == 1 and errors[0].startswith(f"quillmoor-flash: {gone.port}: "),
+    check(len(errors) == 2 and errors[0].startswith(f"quillmoor-flash: {gone.port}: ") and
+          errors[1].startswith(f"quillmoor-flash: {gone.port} may still be in the boot loader"),
           f"stderr does not name the failing port alone: {err}")
     check(silent.port not in err + out, "a port without a device was reported")
     # The failed device's line keeps where its transfer stopped.
@@ -293,6 +294,9 @@ def case_interrupt(ws):
           f"failed events: {failed}")
     check(events[-1]["status"] == 1, f"summary: {events[-1]}")
     check(f"stopped: {device.port} must be updated again" in err, f"stderr: {err}")
+    advice = (f"{device.port} may still be in the boot loader: keep it connected; it returns "
+              "by itself after about 30 s")
+    check(err.count(advice) == 1, f"no advice, once, on the device's state: {err}")
     check(run.leftovers() == [], f"left behind: {run.leftovers()}")
     # The port is free again at once.
     fd = os.open(device.port, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
@@ -819,16 +823,13 @@ def case_names_and_folders(ws):
     for path, data in zip(images, (os_image, ext_image)):
         with open(path, "wb") as f:
             f.write(data)
-    device = SimDevice(ws, sim_program(), pace=False)
     # name, files, what the output calls them
     rows = [
         ("package", [odd_package], "pkg-\\xFF.zip"),
         ("images", images, "os-\\xFE.bin, ext-\\xFF.bin"),
     ]
     for name, files, shown in rows:
-        for kind in ("os", "ext"):
-            if device.received(kind) is not None:
-                os.remove(os.path.join(device.out, f"{kind}.bin"))
+        device = SimDevice(ws, sim_program(), pace=False, name=name)  # one just updated restarts
         run = Run(ws, name)
         status, out, err = run("--port", device.port, *files)
         check(status == 0, f"{name}: exit status {status}: {out} {err}")

@@ -152,6 +152,11 @@ TEST_F(UpdateSequenceTest, MissingConfirmationStillGoesOnToTheExternalImage) {
     ExpectIdleAgain();
 }
 
+// After an update that broke off, the log says where the device is and what to do.
+const QString BootLoaderNote = QStringLiteral(
+    "[NOTE: THE QUILLMOOR MAY STILL BE IN ITS BOOT LOADER: KEEP IT CONNECTED; IT RETURNS BY "
+    "ITSELF AFTER ABOUT 30 S (OR SWITCH IT OFF AND ON); THEN PRESS \"UPDATE QUILLMOOR\" AGAIN]");
+
 TEST_F(UpdateSequenceTest, EmergencyKeyDuringTheOsBlocksAbortsAndReturnsToIdle) {
     StartSim();
     view.onBlockText = [&](const QString& text) {
@@ -159,7 +164,7 @@ TEST_F(UpdateSequenceTest, EmergencyKeyDuringTheOsBlocksAbortsAndReturnsToIdle) 
             QTimer::singleShot(0, [&] { view.abort = true; });
     };
     Update();
-    EXPECT_EQ(view.lines.back(), "- ABORTED -");
+    EXPECT_EQ(view.lines.mid(view.lines.size() - 2), (QStringList{"- ABORTED -", BootLoaderNote}));
     EXPECT_EQ(view.panel1.back(), "Aborted");
     EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));
     EXPECT_FALSE(view.lines.contains("-> WAITING 5 SECONDS FOR BOOT DEVICE"));
@@ -175,8 +180,8 @@ TEST_F(UpdateSequenceTest, EmergencyKeyDuringTheRestartSendsNoFurtherEntrySenten
     };
     Update();
     // The wait is not judged: the stop came before the device was asked.
-    EXPECT_EQ(view.lines.mid(view.lines.size() - 2),
-              (QStringList{"-> WAITING 5 SECONDS FOR BOOT DEVICE", "- ABORTED -"}));
+    EXPECT_EQ(view.lines.mid(view.lines.size() - 3),
+              (QStringList{"-> WAITING 5 SECONDS FOR BOOT DEVICE", "- ABORTED -", BootLoaderNote}));
     EXPECT_EQ(view.panel1.back(), "Aborted");
     EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));
     EXPECT_EQ(Received("os.bin"), PaddedOS());
@@ -189,9 +194,9 @@ TEST_F(UpdateSequenceTest, EmergencyKeyDuringTheRestartSendsNoFurtherEntrySenten
 TEST_F(UpdateSequenceTest, BootLoaderThatStaysGetsNoSecondImage) {
     StartSim({"--stay-after-eot"});
     Update();
-    EXPECT_EQ(view.lines.mid(view.lines.size() - 2),
+    EXPECT_EQ(view.lines.mid(view.lines.size() - 3),
               (QStringList{"-> WAITING 5 SECONDS FOR BOOT DEVICE  [ERROR]",
-                           "-> QUILLMOOR DID NOT RESTART!  [ERROR]"}));
+                           "-> QUILLMOOR DID NOT RESTART!  [ERROR]", BootLoaderNote}));
     EXPECT_EQ(view.panel1.back(), "Device did not restart");
     EXPECT_EQ(view.notes, QList<FlashNote>{FlashNote::NotRestarted});
     EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));
@@ -206,7 +211,7 @@ TEST_F(UpdateSequenceTest, DeviceThatFallsSilentEndsTheUpdateInATimeout) {
     ArmWatchdog(60000);
     Update();
     EXPECT_FALSE(watchdogFired);
-    EXPECT_EQ(view.lines.back(), "- TIMEOUT -");
+    EXPECT_EQ(view.lines.mid(view.lines.size() - 2), (QStringList{"- TIMEOUT -", BootLoaderNote}));
     EXPECT_EQ(view.panel1.back(), "Timeout");
     EXPECT_EQ(view.blockText, "Block: 10");
     EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));

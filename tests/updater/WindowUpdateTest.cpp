@@ -191,6 +191,7 @@ TEST_F(WindowUpdateTest, UpdateButtonWritesBothImagesAndKeepsEverythingElseOffMe
         bool timerActive = true;
         bool portLock = true;
         bool closeAccepted = true;
+        QString statusAfterClose;
         bool fileLoaded = true;
         bool visible = false;
         bool abortFlag = true;
@@ -223,6 +224,7 @@ TEST_F(WindowUpdateTest, UpdateButtonWritesBothImagesAndKeepsEverythingElseOffMe
             QTest::mouseClick(Find<QLabel>("imgDev"), Qt::RightButton);
             during.portLock = window->PortLock();
             during.closeAccepted = window->close();
+            during.statusAfterClose = Panel(1);
             window->btnCloseClick();
             during.visible = window->isVisible();
             during.abortFlag = window->AbortFlag();
@@ -253,6 +255,7 @@ TEST_F(WindowUpdateTest, UpdateButtonWritesBothImagesAndKeepsEverythingElseOffMe
     EXPECT_FALSE(during.timerActive);
     EXPECT_FALSE(during.portLock);
     EXPECT_FALSE(during.closeAccepted);
+    EXPECT_EQ(during.statusAfterClose, "Update running: Ctrl+Alt+Shift+X stops it");
     EXPECT_FALSE(during.fileLoaded);
     EXPECT_TRUE(during.visible);
     EXPECT_FALSE(during.abortFlag);
@@ -292,7 +295,10 @@ TEST_F(WindowUpdateTest, EmergencyKeyWhileTheBootLoaderIsSilentAbortsThenCloses)
     EXPECT_TRUE(visibleAfterFirst);
     EXPECT_EQ(Log().mid(linesBefore),
               (QStringList{"- FLASHING OS FLASH -", "-> LOADING FIRMWARE FILE: QLM_OS.bin  [OK]",
-                           "-> STARTING OS FLASH UPDATE", "- ABORTED -"}));
+                           "-> STARTING OS FLASH UPDATE", "- ABORTED -",
+                           "[NOTE: THE QUILLMOOR MAY STILL BE IN ITS BOOT LOADER: KEEP IT "
+                           "CONNECTED; IT RETURNS BY ITSELF AFTER ABOUT 30 S (OR SWITCH IT OFF "
+                           "AND ON); THEN PRESS \"UPDATE QUILLMOOR\" AGAIN]"}));
     EXPECT_EQ(Panel(1), "Aborted");
     EXPECT_TRUE(Received("os.bin").isEmpty());
     EXPECT_TRUE(TestPresenter().boxes.isEmpty());
