@@ -51,16 +51,16 @@ void TCustomZipUnpacker::SetZipFileName(const QString& name) {
 }
 
 void TCustomZipUnpacker::ShowMessage(int id, const QString& text, bool error) {
-    Q_UNUSED(id);
     if (Unattended)
         return;
     // The box gets the normal cursor; the hourglass comes back when it is closed.
     const bool hideCursor = m_cursorDepth > 0;
     if (hideCursor)
         QApplication::restoreOverrideCursor();
-    MessagePresenter::Current().ShowMessage(AppInfo::Title, text,
-                                            error ? MessagePresenter::Icon::Error
-                                                  : MessagePresenter::Icon::Information);
+    const QString hint = MessageHint ? MessageHint(id) : QString();
+    MessagePresenter::Current().ShowMessage(
+        AppInfo::Title, hint.isEmpty() ? text : text + QStringLiteral("\n\n") + hint,
+        error ? MessagePresenter::Icon::Error : MessagePresenter::Icon::Information);
     if (hideCursor)
         QApplication::setOverrideCursor(Qt::WaitCursor);
 }

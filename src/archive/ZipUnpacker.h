@@ -28,6 +28,9 @@ public:
     TZipPasswordPrompt PasswordPrompt; // the password dialog unless replaced
     // Members Extract unpacks; empty means every member.
     std::function<bool(const TZipDirEntry&)> ExtractFilter;
+    // A paragraph the program adds below one of the component's messages (by its id): what
+    // the file should have been, say. Empty: the message alone.
+    std::function<QString(int id)> MessageHint;
     // What unpacking must leave free on the base directory's disk; an archive whose selected
     // members' declared sizes do not fit beside it is refused.
     int64_t MinFreeSpace;

@@ -3,6 +3,7 @@
 #include "app/FileUtils.h"
 #include "app/SafeFiles.h"
 #include "archive/ZipDirEntry.h"
+#include "archive/ZipMessages.h"
 #include "archive/ZipUnpacker.h"
 #include "flashing/DeviceFlasher.h"
 #include "flashing/FirmwareImage.h"
@@ -78,6 +79,14 @@ QString FoundMembersNote(const QList<TZipDirEntry>& entries) {
 FirmwareStaging::Unpacked FirmwareStaging::UnpackPackage(TZipUnpacker& zip, const bool& cancelled) {
     zip.ExtrBaseDir = path_;
     zip.ExtractFilter = IsFirmwareImageMember;
+    zip.MessageHint = [](int id) {
+        return id == ZipMsg::NotValidZip
+                   ? QStringLiteral("A firmware package is a ZIP archive that holds the two "
+                                    "firmware images: .bin files of %1 and %2 bytes.")
+                         .arg(ImageClass::OSSize)
+                         .arg(ImageClass::ExtSize)
+                   : QString();
+    };
     zip.SetZipFileName(PackagePath());
     // The image list takes one image of each size, so a package with more can never be
     // flashed; unpacking it could only fill the disk.
@@ -101,6 +110,7 @@ FirmwareStaging::Unpacked FirmwareStaging::UnpackPackage(TZipUnpacker& zip, cons
         result = !cancelled && HoldsImages() ? Unpacked::Images : Unpacked::NoImages;
     }
     zip.SetZipFileName(QString());
+    zip.MessageHint = nullptr;
     return result;
 }
 

@@ -229,6 +229,12 @@ TEST_F(FileLoadTest, AFileThatFailsKeepsTheEarlierImages) {
         EXPECT_FALSE(window->LoadFirmwareFiles(c.paths));
         EXPECT_EQ(Log().mid(before), c.lines);
         EXPECT_EQ(TestPresenter().boxes.size(), c.boxes);
+        // A file that is no archive: the box says what a package is.
+        if (c.boxes > 0)
+            EXPECT_EQ(TestPresenter().boxes.first().text.toStdString(),
+                      "This archive is not a valid Zip archive\n\nA firmware package is a ZIP "
+                      "archive that holds the two firmware images: .bin files of 491516 and "
+                      "98304 bytes.");
         EXPECT_EQ(WorkFiles(), goodFiles);
         EXPECT_EQ(WorkFile("QLM_OS.bin"), os);
         EXPECT_EQ(window->Flasher().Images().NameOfTag(2), "QLM_EXT.bin");
