@@ -69,14 +69,24 @@ bool DeviceFlasher::tmSearchTimer() {
     view_.SetWaitCursor(true);
     const auto cursor = Restoring([this] { view_.SetWaitCursor(false); });
     view_.AppendLine(QStringLiteral("-> AUTOSEARCH FOR QUILLMOOR DEVICE"));
-    const QString found = probe_.SearchDevice();
-    view_.ExtendLastLine(found.isEmpty() ? QStringLiteral("  [NOT FOUND]")
-                                         : QStringLiteral("  [OK]"));
-    // A device behind a port this user may not open, or behind no driver, is never found:
-    // say so, with what to do.
-    if (found.isEmpty())
+    const auto notFound = [this] {
+        view_.ExtendLastLine(QStringLiteral("  [NOT FOUND]"));
+        // A device behind a port this user may not open, or behind no driver, is never
+        // found: say so, with what to do.
         for (const QString& note : PortAccessNotes())
             view_.AppendLine(note);
+    };
+    QString found;
+    try {
+        found = probe_.SearchDevice();
+    } catch (...) {
+        notFound(); // a port that cannot be opened ends the search, not only in its box
+        throw;
+    }
+    if (found.isEmpty())
+        notFound();
+    else
+        view_.ExtendLastLine(QStringLiteral("  [OK]"));
     view_.SetPortText(found);
     return true;
 }

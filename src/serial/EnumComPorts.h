@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
 #include <QList>
 #include <QPair>
+#include <QString>
 #include <QStringList>
 
 // Replaces ports with the present serial ports, sorted case-insensitively as text (COM10
@@ -36,10 +36,10 @@ bool ListPresentComPorts(QStringList& names);
 // missing. Empty when neither applies.
 QStringList PortAccessNotes();
 
-// The present serial ports (and QLM_EXTRA_PORTS paths) this user may not open, each with the
-// group that owns it (Unix; none on Windows).
+// The present serial ports (and QLM_EXTRA_PORTS paths) this user may not open but the group
+// that owns them may, each with that group (Unix; none on Windows).
 QList<QPair<QString, QString>> ForbiddenComPorts();
 
 // The group that owns the device node at path, when this user may not open it for reading and
-// writing; empty otherwise (always on Windows).
+// writing and the group may; empty otherwise (always on Windows).
 QString ForbiddingGroup(const QString& path);

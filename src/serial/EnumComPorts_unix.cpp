@@ -76,6 +76,9 @@ QString ForbiddingGroup(const QString& path) {
     struct stat st {};
     if (::stat(native.constData(), &st) != 0 || MayReadWrite(path))
         return {};
+    // Joining a group helps only where the group may read and write.
+    if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+        return {};
     const group* owner = ::getgrgid(st.st_gid);
     return owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(st.st_gid);
 }

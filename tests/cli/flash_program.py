@@ -862,13 +862,15 @@ def case_forbidden_port(ws):
         os.chmod(folder, 0o777)
     os.chmod(package, 0o644)
     if os.geteuid() == 0:
-        port = device.port
+        port = device.port  # as a serial port is: its group may read and write, others not
+        os.chown(port, 0, grp.getgrnam("dialout").gr_gid)
+        os.chmod(port, 0o660)
         launcher = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
     else:  # a node of our own that we may not open stands in
         port = ws.sub("forbidden-port")
         with open(port, "w"):
             pass
-        os.chmod(port, 0)
+        os.chmod(port, 0o060)
         launcher = []
     group = grp.getgrgid(os.stat(port).st_gid).gr_name
     env = dict(os.environ, TMPDIR=shared, XDG_RUNTIME_DIR=shared, QLM_EXTRA_PORTS=port)

@@ -411,3 +411,16 @@ TEST_F(WindowUpdateTest, SearchProbesOnlyTheSelectorsPorts) {
     EXPECT_EQ(PortText(), quiet.Path());
     EXPECT_TRUE(TestPresenter().boxes.isEmpty());
 }
+
+// A port that cannot be opened ends the search with its box, and the search's line ends as
+// well instead of staying open.
+TEST_F(WindowUpdateTest, SearchThatCannotOpenAPortEndsItsLine) {
+    Start();
+    ports = {QStringLiteral("/dev/null")};
+    OpenWindow();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !TestPresenter().boxes.isEmpty(); }, ReadyWithinMs));
+    EXPECT_EQ(TestPresenter().boxes[0].text.toStdString(),
+              "COM Port Error: Unable to open com port on /dev/null: not a terminal.");
+    EXPECT_TRUE(Log().contains(Search + "  [NOT FOUND]")) << Log().join('\n').toStdString();
+}
