@@ -25,8 +25,8 @@ QString PreparePrivateFolder(const QString& parent, const QString& name) {
         return {}; // no folder to make it in (not the current one)
     const QString path = AddBackslash(parent) + name;
     const QByteArray encoded = QFile::encodeName(path);
-    // A parent that is missing is not made: a TMPDIR that names no folder is a mistake to
-    // show, not a chain of folders to leave behind.
+    if (!QFileInfo::exists(parent))
+        QDir().mkpath(parent); // the parents are ordinary folders; only ours must be private
     if (::mkdir(encoded.constData(), 0700) == 0 || (errno == EEXIST && IsPrivateFolder(path)))
         return path;
     // Someone else's folder, a link or a file is in the way: never write into it.

@@ -3,6 +3,7 @@
 #include "app/FileUtils.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace {
@@ -18,6 +19,12 @@ bool SafeToEmpty(const QString& path) {
 
 QString WorkFolder::Open(const QString& parent, const QString& name) {
     lock_.Release();
+    // A temporary folder that is missing is the user's mistake to be told of, not a chain of
+    // folders to make and leave behind.
+    if (!QFileInfo(parent).isDir()) {
+        path_.clear();
+        return path_;
+    }
     path_ = PreparePrivateFolder(parent, name);
     for (int attempt = 0; !lock_.Acquire(path_) && attempt < FreshAttempts; ++attempt) {
         const QString fresh = MakeFreshPrivateFolder(parent, name);

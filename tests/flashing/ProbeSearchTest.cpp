@@ -148,9 +148,13 @@ TEST_F(ProbeSearchTest, UnopenablePortEndsTheSearchWithTheErrorReport) {
     ASSERT_EQ(TestPresenter().boxes.size(), 1);
     EXPECT_EQ(TestPresenter().boxes[0].icon, MessagePresenter::Icon::Error);
     EXPECT_TRUE(TestPresenter().boxes[0].text.startsWith("COM Port Error: "));
-    EXPECT_TRUE(TestPresenter().boxes[0].text.endsWith(" on " + Link("b") + "."));
-    // The line keeps no suffix, the selector is unchanged, the cursor is back, c untouched.
-    EXPECT_EQ(view.lines, QStringList{"-> AUTOSEARCH FOR QUILLMOOR DEVICE"});
+    // The port's name, then the system's reason.
+    EXPECT_TRUE(TestPresenter().boxes[0].text.contains(" on " + Link("b") + ": "))
+        << TestPresenter().boxes[0].text.toStdString();
+    // The line ends as a search without a device, the selector is unchanged, the cursor is
+    // back, c untouched.
+    ASSERT_FALSE(view.lines.isEmpty());
+    EXPECT_EQ(view.lines.first().toStdString(), "-> AUTOSEARCH FOR QUILLMOOR DEVICE  [NOT FOUND]");
     EXPECT_EQ(view.portText, a.Path());
     EXPECT_EQ(view.cursorHistory, (QList<bool>{true, false}));
     EXPECT_EQ(c.Written(), QByteArray());
