@@ -112,6 +112,9 @@ private:
     TComEvents events_ = AllComEvents;
 
     TComHandle handle_ = NoComHandle;
+    // Puts back what Open changed on the device beyond its line settings (Unix: the driver's
+    // low-latency flag), when the port lets the device go.
+    std::function<void()> restoreDevice_;
     // Bytes the receive thread took ahead of the window thread's reads (Windows).
     TComReadAhead readAhead_;
     TComHandOff handOff_;

@@ -1,14 +1,16 @@
 #include "serial/TComPort.h"
 
+#include "serial/TComLowLatency_unix.h"
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -32,17 +34,6 @@ short WaitReady(int fd, short events, int timeoutMs) {
 
 int Fd(TComHandle handle) {
     return static_cast<int>(handle);
-}
-
-// USB serial adapters hold received bytes back for a latency timer (16 ms on common chips),
-// which every block's acknowledgement would wait out. Drivers without the setting
-// (pseudo-terminals) refuse the request, and nothing changes.
-void RequestLowLatency(int fd) {
-    serial_struct serial{};
-    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
-        return;
-    serial.flags |= ASYNC_LOW_LATENCY;
-    ioctl(fd, TIOCSSERIAL, &serial);
 }
 
 } // namespace
@@ -85,13 +76,19 @@ void TCustomComPort::OpenHandle() {
             ::close(fd);
         Raise(CE_OpenFailed, error);
     }
-    RequestLowLatency(fd);
+    // The 16 ms latency timer that holds each of the device's answers back belongs to one
+    // family of USB adapter chips, whose driver takes this flag for a 1 ms timer. Other
+    // drivers accept the flag without effect or refuse it (pseudo-terminals), and nothing
+    // changes for them.
+    restoreDevice_ = RequestLowLatency(fd, TComSerialFlags::Current());
     handle_ = fd;
 }
 
 void TCustomComPort::ReleaseHandle() {
     if (!Connected())
         return;
+    if (restoreDevice_)
+        std::exchange(restoreDevice_, {})();
     // On a pseudo-terminal the exclusive flag outlives the close and would refuse the next
     // open by an ordinary user.
     ioctl(Fd(handle_), TIOCNXCL);
