@@ -164,8 +164,16 @@ void TCustomComPort::Close() {
     if (!Connected())
         return;
     if (thread_) {
-        thread_->Stop();
+        // A driver that never ends the thread's read holds the thread; it ends the read when
+        // the port is released, and the port is closed then.
+        const bool released = thread_->Stop([this] { ReleaseHandle(); });
         thread_.reset();
+        if (released) {
+            // What was read ahead before belongs to no later Open.
+            auto guard = readAhead_.Lock();
+            readAhead_.Clear();
+            return;
+        }
     }
     // A device that vanished refuses the purge; the port closes all the same.
     PurgeBuffers(true, true);

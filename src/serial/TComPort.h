@@ -64,7 +64,9 @@ public:
     void Open();
     // Stops the receive thread (running a notification that is on its way, so its handler
     // can still read), discards both queues and releases the device. Never raises: a device
-    // that vanished refuses the purge, and the port must still close.
+    // that vanished refuses the purge, and the port must still close. Bounded: a receive
+    // thread that has not ended within TComThread::EndBoundMs is ended by releasing the device
+    // first (the notification on its way is dropped then).
     void Close();
     // Discards what is queued in either direction; never raises.
     void PurgeBuffers(bool input, bool output);

@@ -1,8 +1,12 @@
 #include "serial/TComThread.h"
 
+#include "serial/TComArrivalLoop.h"
+#include "serial/TComThreadEnd.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QEvent>
+#include <chrono>
 #include <exception>
 
 struct TComThread::State {
@@ -15,6 +19,7 @@ struct TComThread::State {
     bool failed = false;   // a delivery raised: the thread ends
     bool stopping = false; // Stop was called
     bool detached = false; // the device is no longer watched
+    bool ended = false;    // the thread's function has returned
 
     // Window thread. Runs the pending delivery once; a nested call (Close inside the handler)
     // finds it running and does nothing.
@@ -43,7 +48,16 @@ struct TComThread::State {
         }
         changed.notify_all();
     }
+
+    // Window thread, once the port is gone: the notification on its way has nothing to read.
+    void DropPending() {
+        std::lock_guard guard(lock);
+        if (!running)
+            pending = false;
+    }
 };
+
+static_assert(TComThread::EndBoundMs > TComArrivalLoop::CancelBoundMs);
 
 namespace {
 
@@ -67,6 +81,11 @@ TComThread::TComThread(TComHandle port, QObject* handOff, TComReadAhead& ahead, 
             RaisePriority();
             Run(port, stopSignal_);
             MarkDetached();
+            {
+                std::lock_guard guard(state_->lock);
+                state_->ended = true;
+            }
+            state_->changed.notify_all();
         });
     } catch (...) {
         ReleaseWaker(waker_);
@@ -79,7 +98,8 @@ TComThread::~TComThread() {
     Stop();
 }
 
-void TComThread::Stop() {
+bool TComThread::Stop(const std::function<void()>& releasePort) {
+    bool released = false;
     if (thread_.joinable()) {
         {
             std::lock_guard guard(state_->lock);
@@ -87,8 +107,13 @@ void TComThread::Stop() {
         }
         state_->changed.notify_all();
         RaiseStopSignal(stopSignal_);
-        thread_.join();
-        state_->RunPending();
+        const TComThreadEnd end{[this](int ms) { return EndsWithin(ms); }, releasePort,
+                                [this] { thread_.join(); }};
+        released = end.Run(EndBoundMs);
+        if (released)
+            state_->DropPending();
+        else
+            state_->RunPending();
     }
     if (waker_ != NoComHandle) {
         ReleaseWaker(waker_);
@@ -98,6 +123,13 @@ void TComThread::Stop() {
         ReleaseStopSignal(stopSignal_);
         stopSignal_ = NoComHandle;
     }
+    return released;
+}
+
+bool TComThread::ReturnedWithin(int ms) {
+    std::unique_lock guard(state_->lock);
+    return state_->changed.wait_for(guard, std::chrono::milliseconds(ms),
+                                    [this] { return state_->ended; });
 }
 
 bool TComThread::HandleEvent(QEvent* event) {

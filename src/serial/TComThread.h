@@ -40,9 +40,15 @@ public:
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
 
+    // Longer than the receive loop waits for a cancelled read, so that only a thread held by
+    // a read its driver never ends comes to it.
+    static constexpr int EndBoundMs = 3000;
+
     // Window thread: stops and joins the thread, then runs a notification that was on its way
     // (the device is still open then, so its handler can read). Safe from within a handler.
-    void Stop();
+    // A thread that has not ended within EndBoundMs is joined only after releasePort has
+    // closed the port (when given); the notification is dropped then, and true returned.
+    bool Stop(const std::function<void()>& releasePort = {});
 
     // The posted event's handler; the hand-off object's event() passes it on.
     static bool HandleEvent(QEvent* event);
@@ -68,6 +74,11 @@ private:
     static void ReleaseWaker(TComHandle waker);
     // False when the waker could not be used.
     static bool Wake(TComHandle waker);
+    // Window thread: true once the thread has ended, waiting at most ms. Windows counts a
+    // thread as ended only when its pending I/O has ended too.
+    bool EndsWithin(int ms);
+    // Window thread: true once the thread's function has returned, waiting at most ms.
+    bool ReturnedWithin(int ms);
 
     // Hands one arrival to the window thread and waits until it has run; false when the
     // thread must end (stopping, or the delivery raised).

@@ -36,6 +36,11 @@ bool TComThread::Wake(TComHandle) {
     return false;
 }
 
+// A thread ends as soon as its function returns.
+bool TComThread::EndsWithin(int ms) {
+    return ReturnedWithin(ms);
+}
+
 // Real-time round-robin at the highest level allowed: any level with the privilege to set it,
 // otherwise up to the user's RLIMIT_RTPRIO. Without either the thread keeps its scheduling.
 void TComThread::RaisePriority() {

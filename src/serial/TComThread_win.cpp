@@ -4,6 +4,7 @@
 #include <memory>
 #include <system_error>
 
+#include <pthread.h>
 #include <windows.h>
 
 namespace {
@@ -167,6 +168,15 @@ void TComThread::ReleaseWaker(TComHandle waker) {
 bool TComThread::Wake(TComHandle waker) {
     return waker != NoComHandle &&
            PostMessageW(reinterpret_cast<HWND>(waker), WakeMessage, 0, 0) != 0;
+}
+
+// The thread's own handle is signalled only once the system has ended the thread, which waits
+// for every request the thread issued: a read its driver never ends keeps it from signalling.
+bool TComThread::EndsWithin(int ms) {
+    const HANDLE thread = static_cast<HANDLE>(pthread_gethandle(thread_.native_handle()));
+    if (!thread)
+        return true; // nothing to wait on: the join waits as long as it must
+    return WaitForSingleObject(thread, DWORD(ms)) == WAIT_OBJECT_0;
 }
 
 TComHandle TComThread::CreateStopSignal() {

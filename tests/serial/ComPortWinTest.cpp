@@ -251,6 +251,29 @@ TEST_F(ComPortWinTest, VanishedDeviceEndsDeliveryAndTheWritesFailWithThePortsErr
     EXPECT_FALSE(port.Connected());
 }
 
+// A receive thread whose read ends when cancelled, as the drivers' here do, ends within the
+// bound: it is joined with the port still open, which stays the caller's to close.
+TEST(ComThreadWin, ThreadThatEndsByItselfIsJoinedWithThePortOpen) {
+    QTemporaryDir links;
+    SilentPty device(TestPortName(links, "silent"));
+    const HANDLE handle = CreateFileW(
+        reinterpret_cast<const wchar_t*>(TCustomComPort::DevicePath(device.Path()).utf16()),
+        GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    TComHandOff handOff;
+    TComReadAhead ahead;
+    int delivered = 0;
+    auto thread = std::make_unique<TComThread>(reinterpret_cast<TComHandle>(handle), &handOff,
+                                               ahead, [&] { ++delivered; });
+    PumpFor(200); // its one-byte read is pending now
+    int released = 0;
+    EXPECT_FALSE(thread->Stop([&] { ++released; }));
+    EXPECT_EQ(released, 0);
+    thread.reset();
+    EXPECT_TRUE(CloseHandle(handle)); // still the test's to close
+    EXPECT_EQ(delivered, 0);
+}
+
 // A registry key of the test's own stands for HARDWARE\DEVICEMAP\SERIALCOMM.
 class RegistryPortsTest : public ::testing::Test {
 protected:
