@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The Windows installer under Wine, as an IT department rolls it out: installed silently,
 it puts the program folder into Program Files, a Start-menu shortcut and an uninstall entry;
-the installed program runs; a later version replaces it in place, an earlier one is refused;
-removing it leaves nothing behind.
+the installed program runs; a rebuild of the same version is the same product (one entry),
+and the reinstall that the README gives puts it in place; a later version replaces it in
+place, an earlier one is refused; removing it leaves nothing behind.
 
 Usage: windows_msi.py BUILD_DIR VERSION    (a cross build made by scripts/build-windows.sh)
 Environment: QLM_QT_WIN_PREFIX (Qt for Windows).
@@ -128,18 +129,27 @@ def main():
         print("the product is installed in the test prefix already; Wine.setup makes a fresh one")
         return 1
 
+    def make_msi(source, output, of_version):
+        subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "windows", "make_msi.py"),
+                        source, output, "--version", of_version, "--program",
+                        "quillmoor-updater.exe", "--icon", icon], check=True,
+                       stdout=subprocess.DEVNULL)
+
     with tempfile.TemporaryDirectory() as work:
-        # The later version: the same program with one file more, so that replacing in place
-        # shows.
+        # A rebuild of this version, with one file changed; and the later version: the same
+        # program with one file more, so that replacing in place shows.
+        rebuilt_folder = os.path.join(work, "rebuilt")
+        shutil.copytree(folder, rebuilt_folder)
+        with open(os.path.join(rebuilt_folder, "qt.conf"), "a") as f:
+            f.write("; rebuilt\n")
+        rebuilt_msi = os.path.join(work, "rebuilt.msi")
+        make_msi(rebuilt_folder, rebuilt_msi, version)
         later_folder = os.path.join(work, "later")
         shutil.copytree(folder, later_folder)
         with open(os.path.join(later_folder, "later.txt"), "w") as f:
             f.write(later + "\n")
         later_msi = os.path.join(work, "later.msi")
-        subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "windows", "make_msi.py"),
-                        later_folder, later_msi, "--version", later, "--program",
-                        "quillmoor-updater.exe", "--icon", icon], check=True,
-                       stdout=subprocess.DEVNULL)
+        make_msi(later_folder, later_msi, later)
 
         check(inst.msiexec("/i", msi, "/qn") == 0, "msiexec /i /qn installs %s" % version)
         check(same_tree(folder, inst.target),
@@ -165,6 +175,18 @@ def main():
         check(answer.returncode == 0 and
               answer.stdout.decode(errors="replace").strip() == "quillmoor-updater " + version,
               "the installed program answers --version: %r" % answer.stdout[:200])
+
+        # Windows refuses a plain install of another build of an installed product; Wine
+        # installs it again. Either way it stays one product.
+        inst.msiexec("/i", rebuilt_msi, "/qn")
+        versions = sorted(v.get("DisplayVersion") for v in inst.uninstall_entries().values())
+        check(versions == [version], "a rebuild of %s installed over it leaves one entry: %s"
+              % (version, versions))
+        check(inst.msiexec("/i", rebuilt_msi, "/qn", "REINSTALL=ALL", "REINSTALLMODE=vamus") == 0,
+              "the rebuild is reinstalled over it")
+        versions = sorted(v.get("DisplayVersion") for v in inst.uninstall_entries().values())
+        check(versions == [version], "still one entry: %s" % versions)
+        check(same_tree(rebuilt_folder, inst.target), "Program Files holds the rebuild")
 
         check(inst.msiexec("/i", later_msi, "/qn") == 0, "the later version installs over it")
         entries = inst.uninstall_entries()
