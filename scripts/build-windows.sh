@@ -7,6 +7,9 @@
 #   QLM_WIN_CACHE         cache folder (default ~/.cache/quillmoor)
 #   QLM_QT_WIN_PREFIX     Qt for Windows (default $QLM_WIN_CACHE/qt-6.4.2-mingw64)
 #   QLM_GTEST_WIN_PREFIX  GoogleTest for MinGW-w64 (default $QLM_WIN_CACHE/googletest-mingw64)
+#   QLM_SIGN_PFX, QLM_SIGN_PASSWORD, QLM_SIGN_TIMESTAMP_URL
+#                         sign both programs and the MSI with Authenticode (see
+#                         scripts/windows/sign.sh); without them nothing is signed
 # The tests then run under Wine with: ctest --test-dir build-win
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,11 +29,12 @@ step() { echo "== $* ($(date -u +%H:%M:%S))"; }
 # Cross compilers and Ninja; Qt's host tools and its Windows sources; zlib and GoogleTest for
 # MinGW; Wine for the tests; the host build of the simulated device; the pictures' renderer;
 # the acceptance runs' virtual display and driver; the program's icon (icotool, and wrestool
-# to read resources back) and the installer's builder.
+# to read resources back), the installer's builder and the Authenticode signer (with openssl
+# for the signing test's certificates).
 packages=(cmake ninja-build dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
           qt6-base-dev-tools libz-mingw-w64-dev googletest wine wine64 fonts-wine
           librsvg2-bin zip python3 g++ qt6-base-dev libgl-dev zlib1g-dev
-          xvfb xauth xdotool imagemagick icoutils wixl msitools)
+          xvfb xauth xdotool imagemagick icoutils wixl msitools osslsigncode openssl)
 # Qt's Windows sources come from Debian's source packages.
 if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && \
    ! grep -qs '^deb-src' /etc/apt/sources.list; then
@@ -81,6 +85,12 @@ echo "cross build: $(( $(date +%s) - start )) s"
 step "gathering $package"
 python3 scripts/windows/gather.py "$build_dir/src/updater/quillmoor-updater.exe" \
     "$build_dir/src/cli/quillmoor-flash.exe" "$build_dir/$package" --qt "$QLM_QT_WIN_PREFIX"
+# The programs are signed before they go into the ZIP and the MSI, the MSI once it is made.
+signing=0
+bash scripts/windows/sign.sh --status || signing=$?
+[ $signing -le 1 ] || exit 1 # incomplete settings: no release goes out unsigned by mistake
+sign() { [ $signing -ne 0 ] || bash scripts/windows/sign.sh "$@"; }
+sign "$build_dir/$package"/*.exe
 (cd "$build_dir" && rm -f "$package.zip" && zip -qr "$package.zip" "$package")
 echo "$build_dir/$package.zip"
 
@@ -88,3 +98,4 @@ step "installer $package.msi"
 python3 scripts/windows/make_msi.py "$build_dir/$package" "$build_dir/$package.msi" \
     --version "$version" --program quillmoor-updater.exe \
     --icon "$build_dir/src/updater/quillmoor-updater-resources/quillmoor-updater.ico"
+sign "$build_dir/$package.msi"
