@@ -35,8 +35,9 @@ class WineEnv:
             # The DLLs a cross-built program needs, found where they were built.
             "WINEPATH": ";".join(self.windows_path(p) for p in search_dirs(self.qt_prefix)),
             "QT_PLUGIN_PATH": self.windows_path(os.path.join(self.qt_prefix, "plugins")),
-            # With FreeType's default interpreter Wine's hinting loses the stem of a capital
-            # I in Tahoma and similar fonts at the window's 11 pixels; the older one keeps it.
+            # Debian's Wine puts no Tahoma into its prefixes, so the window falls back to
+            # Liberation Sans, whose capital I loses its stem at 11 pixels under FreeType's
+            # default interpreter; the older one keeps it (see the README's Windows section).
             "FREETYPE_PROPERTIES": "truetype:interpreter-version=35",
         })
         env.update(extra or {})
