@@ -1,4 +1,5 @@
 #include "serial/EComPort.h"
+#include "serial/TComPort.h"
 
 #include <gtest/gtest.h>
 
@@ -22,11 +23,20 @@ TEST(ComErrorTest, CodeTexts) {
 }
 
 TEST(ComErrorTest, MessageForms) {
-    const EComPortExt ext(CE_OpenFailed, 16, QStringLiteral("ttyUSB0"));
-    EXPECT_EQ(ext.Message(), QStringLiteral("COM Port Error: Unable to open com port on ttyUSB0: "
-                                            "in use by another program"));
-    EXPECT_EQ(ext.Code, 1);
-    EXPECT_EQ(ext.WinCode, 16u);
+    // The system's own in-use error: EBUSY on Unix, a sharing violation on Windows.
+    int inUseErrors = 0;
+    for (const uint32_t error : {16u, 32u}) {
+        if (!TCustomComPort::InUseError(error))
+            continue;
+        ++inUseErrors;
+        const EComPortExt ext(CE_OpenFailed, error, QStringLiteral("ttyUSB0"));
+        EXPECT_EQ(ext.Message(),
+                  QStringLiteral("COM Port Error: Unable to open com port on ttyUSB0: "
+                                 "in use by another program"));
+        EXPECT_EQ(ext.Code, 1);
+        EXPECT_EQ(ext.WinCode, error);
+    }
+    EXPECT_EQ(inUseErrors, 1);
 
     const EComPort plain(QStringLiteral("COM7"), CE_ConnChangeProp);
     EXPECT_EQ(plain.Message(), QStringLiteral("COM7 Error: Cannot set property while connected"));
