@@ -148,9 +148,11 @@ TEST_F(ProbeSearchTest, UnopenablePortEndsTheSearchWithTheErrorReport) {
     ASSERT_EQ(TestPresenter().boxes.size(), 1);
     EXPECT_EQ(TestPresenter().boxes[0].icon, MessagePresenter::Icon::Error);
     EXPECT_TRUE(TestPresenter().boxes[0].text.startsWith("COM Port Error: "));
-    // The port's name, then the system's reason.
-    EXPECT_TRUE(TestPresenter().boxes[0].text.contains(" on " + Link("b") + ": "))
-        << TestPresenter().boxes[0].text.toStdString();
+    // The port's name, then the system's reason; Wine opens a missing device's name and
+    // fails on its settings, whose error has no reason after the name.
+    const QString& text = TestPresenter().boxes[0].text;
+    const QString named = " on " + Link("b");
+    EXPECT_TRUE(text.contains(named + ": ") || text.endsWith(named + ".")) << text.toStdString();
     // The line ends as a search without a device, the selector is unchanged, the cursor is
     // back, c untouched.
     ASSERT_FALSE(view.lines.isEmpty());
