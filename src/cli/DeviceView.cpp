@@ -83,7 +83,9 @@ void DeviceView::Note(FlashNote note) {
         Report(DeviceReport::Kind::Unconfirmed);
         break;
     case FlashNote::NotRestarted:
-        break; // its log line says it
+    case FlashNote::TimedOut:
+    case FlashNote::ImageRefused:
+        break; // their log lines say it
     }
 }
 

@@ -123,6 +123,7 @@ bool DeviceFlasher::PickImage(int kind) {
         return true;
     }
     view_.AppendLine(QStringLiteral("-> FIRMWARE FILE IS CORRUPT!  [ERROR]"));
+    view_.Note(FlashNote::ImageRefused);
     return false;
 }
 

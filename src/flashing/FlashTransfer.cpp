@@ -132,6 +132,7 @@ bool TFlashTransfer::WaitForBootLoader() {
     }
     view_.AppendLine(QStringLiteral("- TIMEOUT -"));
     view_.SetStatusText(1, QStringLiteral("Timeout"));
+    view_.Note(FlashNote::TimedOut);
     return false;
 }
 
@@ -194,6 +195,7 @@ bool TFlashTransfer::SendBlocks() {
         if (rx.eventCount >= BlockEventLimit || !ledger.Accepted()) {
             view_.AppendLine(QStringLiteral("- TIMEOUT -"));
             view_.SetStatusText(1, QStringLiteral("Timeout"));
+            view_.Note(FlashNote::TimedOut);
             return false;
         }
         // Other copies of this block may still be answered; the next block waits for those

@@ -11,6 +11,8 @@ enum class FlashNote {
     CancelledByDevice, // the device's CAN ended the transfer ("- ABORTED -")
     Unconfirmed,       // the image went in but its EOT was never acknowledged
     NotRestarted,      // the device did not come back to normal operation after an image
+    TimedOut,          // the device fell silent, or never acknowledged ("- TIMEOUT -")
+    ImageRefused,      // the image file did not load or no longer matches what was checked
 };
 
 // What the device conversation touches of the updater window. The window implements it;

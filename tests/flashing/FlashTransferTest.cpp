@@ -153,6 +153,7 @@ TEST_F(FlashTransferTest, NakStormEndsInTimeout) {
     EXPECT_FALSE(FlashExt());
     EXPECT_EQ(view.lines.back(), "- TIMEOUT -");
     EXPECT_EQ(view.panel1.back(), "Timeout");
+    EXPECT_EQ(view.notes, QList<FlashNote>{FlashNote::TimedOut});
     EXPECT_EQ(CountLines("- NAK -"), 10); // every one of the ten events was a NAK
     EXPECT_EQ(view.blockText, "Block: 3");
     EXPECT_FALSE(port.Connected());
@@ -233,6 +234,8 @@ TEST_P(SilenceTest, EndsTheWaitItHappensIn) {
     EXPECT_GE(t.elapsed(), c.minMs);
     EXPECT_EQ(view.lines.back(), c.lastLine);
     EXPECT_EQ(view.panel1.back(), c.status);
+    // A time-out is noted; an EOT that went unanswered is not one.
+    EXPECT_EQ(view.notes.contains(FlashNote::TimedOut), !c.ok);
     EXPECT_EQ(view.blockText, c.blockText);
     EXPECT_EQ(flasher.Link().Rx().eventCount, c.events);
     EXPECT_EQ(CountLines("- NAK -"), 0);

@@ -214,6 +214,7 @@ TEST_F(UpdateSequenceTest, DeviceThatFallsSilentEndsTheUpdateInATimeout) {
     EXPECT_EQ(view.lines.mid(view.lines.size() - 2), (QStringList{"- TIMEOUT -", BootLoaderNote}));
     EXPECT_EQ(view.panel1.back(), "Timeout");
     EXPECT_EQ(view.blockText, "Block: 10");
+    EXPECT_EQ(view.notes, QList<FlashNote>{FlashNote::TimedOut});
     EXPECT_FALSE(view.lines.contains("- FLASHING EXTERNAL FLASH -"));
     EXPECT_TRUE(TestPresenter().boxes.isEmpty());
     EXPECT_EQ(Received("os.bin"), QByteArray());
@@ -238,6 +239,7 @@ TEST_F(UpdateSequenceTest, CorruptOsImageSendsNothing) {
     Update();
     EXPECT_EQ(view.lines,
               (QStringList{"- FLASHING OS FLASH -", "-> FIRMWARE FILE IS CORRUPT!  [ERROR]"}));
+    EXPECT_EQ(view.notes, QList<FlashNote>{FlashNote::ImageRefused});
     EXPECT_EQ(Received("os.bin"), QByteArray());
     ExpectIdleAgain();
 }
