@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     QlmApplication app(argc, argv);
     QlmApplication::setApplicationName(AppInfo::Title);
     // Lets a desktop match the window to the installed menu entry and its icon.
-    QlmApplication::setDesktopFileName(QStringLiteral("example.quillmoor.FirmwareUpdater"));
+    QlmApplication::setDesktopFileName(AppInfo::DesktopId);
     const CommandLine line = CommandLine::Parse(QlmApplication::arguments().mid(1));
     if (Answered(line, status))
         return status;
