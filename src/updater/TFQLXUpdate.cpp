@@ -12,10 +12,12 @@
 #include "firmware/FirmwareFileLoader.h"
 #include "firmware/WebUpdateFlow.h"
 #include "flashing/DeviceFlasher.h"
+#include "flashing/FlashTransfer.h"
 #include "serial/TComComboBox.h"
 #include "serial/TComPort.h"
 #include "ui_TFQLXUpdate.h"
 #include "updater/Artwork.h"
+#include "updater/DesktopNotice.h"
 #include "updater/DeviceNotifier.h"
 #include "updater/FirmwareFileOpener.h"
 #include "updater/FocusRing.h"
@@ -23,6 +25,8 @@
 #include "updater/MonitorMemo.h"
 #include "updater/StatusPanels.h"
 #include "updater/SystemBeep.h"
+#include "updater/TaskbarProgress.h"
+#include "updater/UpdateAnnouncer.h"
 #include "updater/WindowAccessibility.h"
 #include "updater/WindowPalette.h"
 #include "web/UpdateServer.h"
@@ -109,6 +113,7 @@ TFQLXUpdate::TFQLXUpdate(QWidget* parent)
       c_(std::make_unique<Components>(*this)) {
     InitArtwork();
     BuildLayout();
+    UseDesktopOutlets(SystemTaskbarProgress(this), SystemDesktopNotice(this));
     BindEvents();
     FormCreate();
     qApp->installEventFilter(this);
@@ -151,6 +156,11 @@ TZipUnpacker& TFQLXUpdate::ZipComponent() {
 
 const WebUpdateFlow& TFQLXUpdate::WebFlow() const {
     return c_->webFlow;
+}
+
+void TFQLXUpdate::UseDesktopOutlets(std::unique_ptr<TaskbarProgress> taskbar,
+                                    std::unique_ptr<DesktopNotice> notice) {
+    announcer_ = std::make_unique<UpdateAnnouncer>(std::move(taskbar), std::move(notice));
 }
 
 void TFQLXUpdate::BuildLayout() {
@@ -224,7 +234,7 @@ void TFQLXUpdate::BindEvents() {
     connect(ui_->btnClose, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { btnCloseClick(); }); });
     connect(ui_->btnOS, &QPushButton::clicked, this,
-            [this] { RunGuarded([this] { c_->flasher.btnOSClick(); }); });
+            [this] { RunGuarded([this] { btnOSClick(); }); });
     connect(ui_->btnExt, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { c_->flasher.btnExtClick(); }); });
     connect(tmSearch, &QTimer::timeout, this, [this] { RunGuarded([this] { tmSearchTimer(); }); });
@@ -317,6 +327,9 @@ int TFQLXUpdate::ProgressMaximum() const {
 
 void TFQLXUpdate::SetProgressPosition(int position) {
     ui_->prgUpload->setValue(position);
+    // The bar shows one image; the taskbar shows the whole update, as the percentage does.
+    announcer_->Progressed(c_->flasher.Transfer().ProgressOffset() + qint64(position),
+                           TFlashTransfer::TotalBytes);
 }
 
 QStringList TFQLXUpdate::PortItems() const {
@@ -354,6 +367,10 @@ void TFQLXUpdate::DisableSearchTimer() {
 
 void TFQLXUpdate::Beep() {
     SystemBeep();
+}
+
+void TFQLXUpdate::Note(FlashNote note) {
+    announcer_->Noted(note);
 }
 
 void TFQLXUpdate::tmSearchTimer() {
@@ -508,6 +525,7 @@ void TFQLXUpdate::EnterBusyState() {
     SetCaptionIcons(false);
     ui_->btnOS->setEnabled(false);
     c_->inhibitor.Hold(HoldReason);
+    announcer_->Started();
 }
 
 void TFQLXUpdate::LeaveBusyState() {
@@ -534,12 +552,28 @@ void TFQLXUpdate::btnCloseClick() {
     close();
 }
 
+void TFQLXUpdate::btnOSClick() {
+    // The end is announced before an error's box, which waits for the user to come back.
+    bool updated = false;
+    try {
+        updated = c_->flasher.btnOSClick();
+    } catch (const std::exception& error) {
+        announcer_->Ended(false, QString::fromUtf8(error.what()), isActiveWindow());
+        throw;
+    } catch (...) {
+        announcer_->Ended(false, QStringLiteral("Unknown error"), isActiveWindow());
+        throw;
+    }
+    announcer_->Ended(updated, QString(), isActiveWindow());
+}
+
 bool TFQLXUpdate::FormCloseQuery() {
     if (!closeAllowed_)
         return false;
     if (!abortFlag_) {
         // The first allowed request during an update stops it instead of closing.
         abortFlag_ = true;
+        announcer_->StopAsked();
         return false;
     }
     return true;
@@ -557,6 +591,12 @@ void TFQLXUpdate::closeEvent(QCloseEvent* event) {
     }
     RunGuarded([this] { FormClose(); });
     event->accept();
+}
+
+void TFQLXUpdate::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        RunGuarded([this] { announcer_->WindowActivated(); });
 }
 
 void TFQLXUpdate::FormClose() {

@@ -16,12 +16,15 @@ class FormQLXUpdate;
 class FirmwareFileOpener;
 class QSessionManager;
 class QTimer;
+class DesktopNotice;
 class DeviceNotifier;
 class DeviceFlasher;
+class TaskbarProgress;
 class TComPort;
 class TWebGet;
 class TWebText;
 class TZipUnpacker;
+class UpdateAnnouncer;
 class WebUpdateFlow;
 
 // The updater window. It owns the controls and the components and binds their events;
@@ -51,6 +54,7 @@ public:
     void EnableSearchTimer() override;
     void DisableSearchTimer() override;
     void Beep() override;
+    void Note(FlashNote note) override;
 
     bool AbortFlag() const { return abortFlag_; }
     bool CloseAllowed() const { return closeAllowed_; }
@@ -59,6 +63,9 @@ public:
     QString WorkDirectory() const;
 
     void btnCloseClick();
+    // "Update Quillmoor": the whole update, shown on the taskbar and, for a user who is
+    // elsewhere when it ends, in a desktop notification.
+    void btnOSClick();
     void imgDevMouseDown(Qt::MouseButton button);
     void btnWebFirmwareClick();
     // The system asks the program to end (SIGTERM and the like): a close request with the
@@ -90,10 +97,15 @@ public:
     TWebGet& WebGetComponent();
     TZipUnpacker& ZipComponent();
     const WebUpdateFlow& WebFlow() const;
+    // Where the update is shown outside the window; tests put recorders in place of the
+    // desktop's.
+    void UseDesktopOutlets(std::unique_ptr<TaskbarProgress> taskbar,
+                           std::unique_ptr<DesktopNotice> notice);
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -141,6 +153,7 @@ private:
     // them, with the work folder.
     struct Components;
     std::unique_ptr<Components> c_;
+    std::unique_ptr<UpdateAnnouncer> announcer_;
 
     bool abortFlag_ = true;
     bool closeAllowed_ = true;

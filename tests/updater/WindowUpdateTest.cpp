@@ -1,3 +1,4 @@
+#include "DesktopRecorders.h"
 #include "app/AppInfo.h"
 #include "app/ErrorReport.h"
 #include "flashing/DeviceFlasher.h"
@@ -437,3 +438,111 @@ TEST_F(WindowUpdateTest, SearchThatCannotOpenAPortEndsItsLine) {
               ErrorReportText(openError).toStdString());
     EXPECT_TRUE(Log().contains(Search + "  [NOT FOUND]")) << Log().join('\n').toStdString();
 }
+
+// The update as the desktop shows it outside the window, for a user who has another window in
+// front or this one.
+struct OutsideCase {
+    const char* label;
+    QStringList simArgs;
+    bool inFront;
+    const char* summary; // nullptr: no notification
+    const char* body;    // nullptr: the error box's text
+    const char* taskbarEnd;
+    int lastPercent; // of the whole update, where it ended
+};
+
+class WindowOutsideTest : public WindowUpdateTest,
+                          public ::testing::WithParamInterface<OutsideCase> {};
+
+TEST_P(WindowOutsideTest, TaskbarFollowsTheUpdateAndItsEndReachesAUserElsewhere) {
+    const OutsideCase& c = GetParam();
+    Start(c.simArgs);
+    auto desktop = std::make_shared<DesktopLog>();
+    window->UseDesktopOutlets(std::make_unique<RecordingTaskbar>(desktop),
+                              std::make_unique<RecordingNotice>(desktop));
+    ShowWithFirmware();
+    // Another program's window comes to the front; the user may come back before the click.
+    QWidget elsewhere;
+    elsewhere.resize(200, 100);
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    if (c.inFront) {
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }));
+    }
+    ASSERT_EQ(window->isActiveWindow(), c.inFront);
+    ASSERT_TRUE(desktop->taskbar.isEmpty()); // the search and the download are no update
+    ClickUpdate();
+
+    // From 0, upwards only, to where the update ended; then its end.
+    ASSERT_GE(desktop->taskbar.size(), 2);
+    EXPECT_EQ(desktop->taskbar.first(), "0");
+    EXPECT_EQ(desktop->taskbar.last(), c.taskbarEnd);
+    int reached = -1;
+    for (const QString& step : desktop->taskbar.mid(0, desktop->taskbar.size() - 1)) {
+        bool number = false;
+        const int percent = step.toInt(&number);
+        ASSERT_TRUE(number) << step.toStdString();
+        EXPECT_GT(percent, reached);
+        reached = percent;
+    }
+    EXPECT_EQ(reached, c.lastPercent);
+    if (!c.summary) {
+        EXPECT_TRUE(desktop->notices.isEmpty());
+    } else {
+        ASSERT_EQ(desktop->notices.size(), 1);
+        EXPECT_EQ(desktop->notices[0].summary, c.summary);
+        EXPECT_EQ(desktop->notices[0].failure, c.taskbarEnd == QStringLiteral("failure"));
+        if (c.body) {
+            EXPECT_EQ(desktop->notices[0].body, c.body);
+            EXPECT_TRUE(TestPresenter().boxes.isEmpty());
+        } else {
+            ASSERT_EQ(TestPresenter().boxes.size(), 1);
+            EXPECT_EQ(desktop->notices[0].body, TestPresenter().boxes[0].text);
+            EXPECT_TRUE(desktop->notices[0].body.startsWith("COM Port Error: "));
+        }
+    }
+    // The window ends as it always has.
+    EXPECT_EQ(Find<QLabel>("lblProg")->text(), "0 %");
+    ExpectIdle();
+
+    // Back in the window, the user needs neither the notification nor the red entry.
+    const int told = static_cast<int>(desktop->taskbar.size());
+    elsewhere.hide();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->isActiveWindow(); }));
+    EXPECT_EQ(desktop->withdrawn, c.summary ? 1 : 0);
+    EXPECT_EQ(desktop->taskbar.mid(told),
+              c.taskbarEnd == QStringLiteral("failure") ? QStringList{"clear"} : QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, WindowOutsideTest,
+    ::testing::Values(
+        OutsideCase{"UpdatedElsewhere",
+                    {},
+                    false,
+                    "Quillmoor updated",
+                    "Both firmware images are in the device.",
+                    "clear",
+                    100},
+        OutsideCase{"UpdatedInFront", {}, true, nullptr, nullptr, "clear", 100},
+        // The device cancels the external image's block 20: (491516 + 19 * 1024) bytes of
+        // 589824 were through.
+        OutsideCase{"CancelledElsewhere",
+                    {"--fault-image", "ext", "--can-block", "20"},
+                    false,
+                    "Quillmoor update failed",
+                    "The device cancelled the transfer.",
+                    "failure",
+                    87},
+        // The port goes with the OS image's block 10; the error's box follows the notification.
+        OutsideCase{"PortLostElsewhere",
+                    {"--hangup-at", "10"},
+                    false,
+                    "Quillmoor update failed",
+                    nullptr,
+                    "failure",
+                    2}),
+    [](const auto& info) { return std::string(info.param.label); });
