@@ -72,7 +72,7 @@ def main():
             names = ("app_name", "replaces_id", "app_icon", "summary", "body", "actions",
                      "hints", "expire_timeout")
             fields = dict(zip(names, parameters.unpack()))
-            # The id of the one it replaces, as the specification of the service asks.
+            # The id of the one it replaces, as the notification service's protocol asks.
             shown = fields["replaces_id"] or next(ids)
             say("notify", id=shown, **fields)
             invocation.return_value(GLib.Variant("(u)", (shown,)))
