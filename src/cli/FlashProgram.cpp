@@ -100,11 +100,13 @@ bool FlashProgram::ListPorts(QStringList& ports) {
 }
 
 void FlashProgram::SayWhyNoPort() {
-    for (const auto& [path, group] : ForbiddenComPorts())
+    const auto forbidden = ForbiddenComPorts(); // a look at every port node: taken once
+    for (const auto& [path, group] : forbidden)
         printer_.Error(path, QStringLiteral("permission denied (group %1): add yourself with "
                                             "sudo usermod -aG %1 $USER and log in again")
                                  .arg(group));
-    if (ForbiddenComPorts().isEmpty() && !PortAccessNotes().isEmpty())
+    // With no port this user may not open, a note left is the one on a missing driver.
+    if (forbidden.isEmpty() && !PortAccessNotes().isEmpty())
         printer_.Error(QString(), QStringLiteral("the system lists no serial port: the device's "
                                                  "USB serial driver may be missing"));
 }
